@@ -1,0 +1,3 @@
+#include "comms/ICommsWatcher.h"
+
+ICommsWatcher NullCommsWatcher;

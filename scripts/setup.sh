@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Shared set-up of the README's commands: installs the Debian packages that are missing,
+# configures and builds incrementally.
+#
+#   scripts/setup.sh [--sanitize] [--release] [ninja targets...]
+#
+# --sanitize builds in build-asan with AddressSanitizer and UndefinedBehaviorSanitizer;
+# --release builds in build-release (benchmarks). Otherwise the build folder is build/.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+PACKAGES=(
+    build-essential cmake ninja-build pkg-config ccache
+    qtbase5-dev qtbase5-dev-tools
+    libboost-dev libboost-thread-dev libboost-system-dev libboost-filesystem-dev
+    libboost-chrono-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    libmodbus-dev
+    xvfb xauth fonts-liberation
+)
+
+install_missing_packages() {
+    local missing=() status
+    for pkg in "${PACKAGES[@]}"; do
+        status="$(dpkg-query -W -f='${db:Status-Abbrev}' "$pkg" 2>/dev/null || true)"
+        [[ "$status" == "ii "* ]] || missing+=("$pkg")
+    done
+    if ((${#missing[@]} == 0)); then
+        return
+    fi
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    if [[ "$(id -u)" != 0 ]]; then
+        sudo=(sudo)
+    fi
+    "${sudo[@]}" apt-get update -q
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
+        --no-install-recommends "${missing[@]}"
+}
+
+BUILD_DIR="$ROOT/build"
+CMAKE_ARGS=()
+TARGETS=()
+for arg in "$@"; do
+    case "$arg" in
+        --sanitize)
+            BUILD_DIR="$ROOT/build-asan"
+            CMAKE_ARGS+=(-DTOLVAREN_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DTOLVAREN_BUILD_BENCH=OFF)
+            ;;
+        --release)
+            BUILD_DIR="$ROOT/build-release"
+            CMAKE_ARGS+=(-DCMAKE_BUILD_TYPE=Release)
+            ;;
+        *) TARGETS+=("$arg") ;;
+    esac
+done
+
+install_missing_packages
+
+# ccache is shared between clones (CI builds a fresh clone in another folder).
+export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=1
+LAUNCHER=()
+if command -v ccache >/dev/null; then
+    LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
+if [[ ! -f "$BUILD_DIR/build.ninja" ]]; then
+    cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja "${LAUNCHER[@]}" "${CMAKE_ARGS[@]}"
+fi
+cmake --build "$BUILD_DIR" ${TARGETS[@]+--target "${TARGETS[@]}"}
+echo "$BUILD_DIR"

@@ -1,0 +1,18 @@
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/LeakSuppressions.h"
+
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libqoffscreen.so\n";
+}
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    // Queued deliveries and timers need an application object even without widgets.
+    QCoreApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
