@@ -1,0 +1,96 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include <boost/thread/thread.hpp>
+
+#include "comms/CLockHandle.h"
+#include "comms/Circbuf.h"
+#include "comms/ICommsConnectionFeedback.h"
+#include "comms/ICommsInterface.h"
+#include "comms/ICommsWatcher.h"
+#include "comms/SerialPlatform.h"
+
+// An ICommsInterface over one open byte-stream device, served by an I/O thread of its own. The
+// thread keeps reading, writes what Transmit queues, emits the received bytes and reports a fatal
+// error once through ICommsConnectionFeedback.
+//
+// Threads:
+// - Transmit, ConnectDataReceived, SetCommsWatcher: any thread, also from inside a slot of the
+//   data signal (the I/O thread releases its lock while it emits).
+// - The data signal, the watcher calls, CollectWaitHandles/HandleWaitEvent and
+//   OnConnectionError run on the I/O thread. The watcher is called with the lock held, the
+//   feedback after the lock has been released.
+// - The destructor runs on any other thread, or on the I/O thread only from inside
+//   OnConnectionError.
+class CommsConnection : public ICommsInterface
+{
+public:
+    static constexpr unsigned BufferSize = 1024;
+
+    // Takes ownership of the device. With startSuspended the I/O thread waits for ResumeThread.
+    // Throws ExceptionWithString for a null device or when the thread cannot be started.
+    CommsConnection(std::unique_ptr<SerialPlatform::Port> port, ICommsConnectionFeedback* feedback,
+                    bool startSuspended = false);
+    ~CommsConnection() override;
+    CommsConnection(const CommsConnection&) = delete;
+    CommsConnection& operator=(const CommsConnection&) = delete;
+
+    // Queues bytes for the I/O thread; Circbuf::Error "no room" when they do not fit.
+    void Transmit(const ByteVec& bytes) override;
+    boost::signals2::connection
+    ConnectDataReceived(const DataReceivedSignal::slot_type& slot) override;
+
+    // Null installs NullCommsWatcher.
+    void SetCommsWatcher(ICommsWatcher* watcher);
+
+protected:
+    // The I/O thread waits for any of these; a subclass appends its own after the base's.
+    virtual void CollectWaitHandles(std::vector<SerialPlatform::WaitHandle>& handles);
+    // Handles one signalled handle; false when it is not one of ours.
+    virtual bool HandleWaitEvent(SerialPlatform::WaitHandle signalled);
+
+    // Lets a thread created suspended run. Throws unless it was suspended and is now released.
+    void ResumeThread();
+    // Stops and joins the I/O thread (see the destructor for the I/O thread's own case). A
+    // subclass that overrides the wait handling calls it first in its destructor.
+    void StopThread();
+
+    SerialPlatform::Port& GetPort() { return *m_port; }
+    CLockHandle& GetLock() { return m_lock; }
+
+private:
+    void ThreadProc();
+    void RunLoop();
+    void StartRead();
+    void StartWrite();
+    void ContinueWrite();
+
+    CLockHandle m_lock;
+    ByteVec m_received;
+    ICommsConnectionFeedback* m_feedback;
+    std::unique_ptr<SerialPlatform::Port> m_port;
+    Circbuf m_sendQueue;
+    std::atomic<bool> m_stop{false};
+    std::atomic<ICommsWatcher*> m_watcher{&NullCommsWatcher};
+    DataReceivedSignal m_signal;
+    std::unique_ptr<unsigned char[]> m_sendBuffer;
+    std::unique_ptr<unsigned char[]> m_receiveBuffer;
+    unsigned m_sendLength = 0;
+    unsigned m_sendOffset = 0;
+    SerialPlatform::Event m_sendRequest;
+    bool m_writePending = false;
+    bool m_readPending = false;
+    std::atomic<bool> m_errorReported{false};
+
+    // Start gate of a thread created suspended.
+    boost::mutex m_gateMutex;
+    boost::condition_variable m_gateChanged;
+    bool m_suspended;
+    boost::thread m_thread;
+};
+
+// " (error-code N)" with the given system error number.
+std::string ErrorCodeSuffix(int code);

@@ -1,0 +1,60 @@
+#include "comms/SerialCommsThread.h"
+
+#include <cerrno>
+
+#include <boost/throw_exception.hpp>
+
+SerialCommsThread::SerialCommsThread(const SerialPortSettings& settings, IFeedback* feedback)
+    : CommsConnection(OpenSerialPort(settings), feedback, true), m_feedback(feedback),
+      m_settings(settings)
+{
+    // The break counter was read when the port opened; nothing to arm here.
+    ResumeThread();
+}
+
+SerialCommsThread::~SerialCommsThread()
+{
+    // Before this part goes: the I/O thread calls the overrides below.
+    StopThread();
+}
+
+std::unique_ptr<SerialPlatform::Port>
+SerialCommsThread::OpenSerialPort(const SerialPortSettings& settings)
+{
+    std::unique_ptr<SerialPlatform::Port> port;
+    const std::string path = SerialPlatform::DevicePathOfPort(settings.port);
+    try {
+        if (path.empty())
+            boost::throw_exception(SerialPlatform::SystemError("no such port", ENOENT));
+        port = SerialPlatform::Port::OpenExclusive(path);
+    } catch (const SerialPlatform::SystemError& e) {
+        boost::throw_exception(Error("Requested port is unavailable" + ErrorCodeSuffix(e.Code())));
+    }
+    try {
+        port->Configure(settings.baudRate, settings.parity, settings.stopBits);
+        port->RaiseDtrThenRts();
+        port->Purge();
+        // Give the device on the other end time to see the raised lines.
+        SerialPlatform::SleepMilliseconds(50);
+    } catch (const SerialPlatform::SystemError&) {
+        boost::throw_exception(Error("Failed to init comm port"));
+    }
+    return port;
+}
+
+void SerialCommsThread::CollectWaitHandles(std::vector<SerialPlatform::WaitHandle>& handles)
+{
+    CommsConnection::CollectWaitHandles(handles);
+    if (SerialPlatform::WaitHandle breakSeen = GetPort().BreakSeen())
+        handles.push_back(breakSeen);
+}
+
+bool SerialCommsThread::HandleWaitEvent(SerialPlatform::WaitHandle signalled)
+{
+    if (signalled && signalled == GetPort().BreakSeen()) {
+        if (GetPort().TakeBreaks() && m_feedback)
+            m_feedback->OnBreakDetected();
+        return true;
+    }
+    return CommsConnection::HandleWaitEvent(signalled);
+}

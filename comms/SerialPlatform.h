@@ -1,0 +1,118 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "comms/ExceptionWithString.h"
+
+// The operating-system side of the serial layers: opening and configuring a port, non-blocking
+// reads and writes, events the I/O thread waits on, and the enumeration of ports with their
+// COM numbers. One backend file implements it per platform (SerialPortPosix.cpp on Linux); the
+// classes above (CommsConnection, SerialCommsThread, AutoReconnectSerialComms) call only this.
+namespace SerialPlatform {
+
+// A failed system call; Code() is the system's error number (errno on POSIX).
+class SystemError : public ExceptionWithString
+{
+public:
+    SystemError(const std::string& message, int code) : ExceptionWithString(message), m_code(code)
+    {
+    }
+    int Code() const { return m_code; }
+
+private:
+    int m_code;
+};
+
+// Something the I/O thread can wait for; defined by the backend.
+struct WaitSource;
+typedef const WaitSource* WaitHandle;
+
+// A manual-reset event: stays signalled from Set until Reset. Any thread may Set it.
+class Event
+{
+public:
+    Event();  // throws SystemError
+    ~Event();
+    Event(const Event&) = delete;
+    Event& operator=(const Event&) = delete;
+
+    void Set();
+    void Reset();
+    WaitHandle Handle() const;
+
+private:
+    std::unique_ptr<WaitSource> m_source;
+};
+
+// An open serial device, held exclusively. Reads and writes never block. Used by one thread at
+// a time (the connection's I/O thread once it runs).
+class Port
+{
+public:
+    // Opens path for reading and writing, exclusively (no other program, nor this one, can open
+    // it meanwhile). Throws SystemError with the error number.
+    static std::unique_ptr<Port> OpenExclusive(const std::string& path);
+    ~Port();
+    Port(const Port&) = delete;
+    Port& operator=(const Port&) = delete;
+
+    // Raw 8-bit bytes at baudRate; parity 0 none, 1 odd, 2 even; stopBits 1 or 2; no flow
+    // control. Throws SystemError (code 0 for a value the port cannot take).
+    void Configure(int baudRate, int parity, int stopBits);
+    // Raises DTR, then RTS. Lines a device does not have are ignored.
+    void RaiseDtrThenRts();
+    // Empties both the input and the output queue.
+    void Purge();
+
+    // Reads what is waiting, at most max bytes; 0 when nothing is. A hang-up (the device is
+    // gone) or any other failure throws SystemError.
+    std::size_t ReadSome(unsigned char* buffer, std::size_t max);
+    // Writes as much as the port accepts now (possibly 0). Failure throws SystemError.
+    std::size_t WriteSome(const unsigned char* data, std::size_t length);
+
+    // Signalled while bytes can be read (or the device has gone).
+    WaitHandle Readable() const;
+    // Signalled while bytes can be written (or the device has gone).
+    WaitHandle Writable() const;
+    // Signalled when the driver has counted a new break condition; null when the driver does not
+    // count breaks (pseudo-terminals, many USB adapters).
+    WaitHandle BreakSeen() const;
+    // Acknowledges the breaks counted so far; true when there were new ones.
+    bool TakeBreaks();
+
+    struct Impl; // backend state
+
+private:
+    Port();
+    std::unique_ptr<Impl> m_impl;
+};
+
+// Waits up to timeoutMs for any of the handles. Returns the indices (ascending) of those that
+// are signalled, empty on time-out. Throws SystemError when the wait itself fails.
+std::vector<std::size_t> WaitForAny(const std::vector<WaitHandle>& handles, unsigned timeoutMs);
+
+void SleepMilliseconds(unsigned ms);
+
+// One serial device present on the machine.
+struct PortEntry
+{
+    int portNumber = 0;          // COMn
+    std::string devicePath;      // what OpenExclusive takes
+    std::string friendlyName;    // "COMn - description (path)", with a permission hint if needed
+    std::string description;
+    bool isUsb = false;
+};
+
+// Every serial device present, in ascending port number. Throws SystemError when the device
+// list cannot be read.
+std::vector<PortEntry> EnumeratePorts();
+
+// The device path of COMn, empty when no device can carry that number now.
+std::string DevicePathOfPort(int portNumber);
+
+// True when an exclusive open of path succeeds now (the port is not held by anyone).
+bool IsPortAvailable(const std::string& path);
+
+} // namespace SerialPlatform

@@ -1,0 +1,118 @@
+#include "simulator/SimulatorSerialBridge.h"
+
+#include "modbus/ModbusCrc.h"
+#include "simulator/ModbusSimulator.h"
+
+namespace {
+
+const std::size_t maxFrameLength = 256; // Modbus RTU ADU
+const std::size_t minFrameLength = 4;   // address, function code, CRC
+
+// Length of the whole, CRC-valid frame starting at start; 0 when there is none (yet).
+std::size_t FrameLengthAt(const ByteVec& bytes, std::size_t start)
+{
+    const std::size_t available = bytes.size() - start;
+    if (available < minFrameLength)
+        return 0;
+    const unsigned char* frame = bytes.data() + start;
+    std::size_t length = 0;
+    switch (frame[1]) {
+    case 1: case 2: case 3: case 4: case 5: case 6:
+        length = 8; // address, code, two 16-bit fields, CRC
+        break;
+    case 15: case 16:
+        if (available < 7)
+            return 0;
+        length = 9 + frame[6]; // address, code, start, count, byte count, data, CRC
+        break;
+    default:
+        // Functions of variable layout (the vendor function among them): the first length whose
+        // CRC matches ends the frame.
+        for (std::size_t n = minFrameLength; n <= std::min(available, maxFrameLength); ++n) {
+            if (HasValidModbusCrc(frame, n))
+                return n;
+        }
+        return 0;
+    }
+    return length <= available && HasValidModbusCrc(frame, length) ? length : 0;
+}
+
+} // namespace
+
+std::vector<ByteVec> SimulatorSerialBridge::TakeRequestFrames(ByteVec& pending)
+{
+    std::vector<ByteVec> frames;
+    for (;;) {
+        bool found = false;
+        for (std::size_t start = 0; start + minFrameLength <= pending.size(); ++start) {
+            const std::size_t length = FrameLengthAt(pending, start);
+            if (length != 0) {
+                frames.emplace_back(pending.begin() + long(start),
+                                    pending.begin() + long(start + length));
+                pending.erase(pending.begin(), pending.begin() + long(start + length));
+                found = true;
+                break;
+            }
+        }
+        if (!found)
+            break;
+    }
+    if (pending.size() > maxFrameLength)
+        pending.erase(pending.begin(), pending.end() - long(maxFrameLength));
+    return frames;
+}
+
+SimulatorSerialBridge::SimulatorSerialBridge(boost::shared_ptr<ModbusSimulator> simulator,
+                                             const SerialPortSettings& settings)
+    : m_simulator(simulator)
+{
+    m_replySlot = m_simulator->ConnectDataReceived([this](ByteVec& frame) { OnReply(frame); });
+    std::unique_ptr<SerialCommsThread> connection(new SerialCommsThread(settings, this));
+    connection->ConnectDataReceived([this](ByteVec& bytes) { OnSerialData(bytes); });
+    std::lock_guard<std::mutex> lock(m_connectionMutex);
+    m_connection = std::move(connection);
+}
+
+SimulatorSerialBridge::~SimulatorSerialBridge()
+{
+    // Replies stop first: they go to the connection. A reply being delivered right now
+    // finishes under the mutex before the connection is taken away.
+    m_replySlot.disconnect();
+    std::unique_ptr<SerialCommsThread> connection;
+    {
+        std::lock_guard<std::mutex> lock(m_connectionMutex);
+        connection.swap(m_connection);
+    }
+    connection.reset();
+}
+
+std::string SimulatorSerialBridge::GetError() const
+{
+    std::lock_guard<std::mutex> lock(m_errorMutex);
+    return m_error;
+}
+
+void SimulatorSerialBridge::OnSerialData(ByteVec& bytes)
+{
+    m_pending.insert(m_pending.end(), bytes.begin(), bytes.end());
+    for (const ByteVec& frame : TakeRequestFrames(m_pending))
+        m_simulator->Transmit(frame);
+}
+
+void SimulatorSerialBridge::OnReply(ByteVec& frame)
+{
+    std::lock_guard<std::mutex> lock(m_connectionMutex);
+    if (!m_connection)
+        return;
+    try {
+        m_connection->Transmit(frame);
+    } catch (const std::exception&) {
+        // Send queue full: the master sees a time-out, as on a noisy line.
+    }
+}
+
+void SimulatorSerialBridge::OnConnectionError(CommsConnection*, const std::exception& error)
+{
+    std::lock_guard<std::mutex> lock(m_errorMutex);
+    m_error = error.what();
+}

@@ -1,0 +1,235 @@
+#include <boost/thread/condition_variable.hpp>
+#include <boost/thread/future.hpp>
+#include <boost/thread/mutex.hpp>
+
+#include <gtest/gtest.h>
+
+#include "comms/SerialCommsThread.h"
+#include "tests/support/FakeSysfs.h"
+#include "tests/support/PtyPair.h"
+
+namespace {
+
+const boost::chrono::seconds generous(10);
+
+SerialPortSettings Com(int port, int parity = 0, int stopBits = 1, int baud = 115200)
+{
+    SerialPortSettings s;
+    s.port = port;
+    s.baudRate = baud;
+    s.parity = parity;
+    s.stopBits = stopBits;
+    return s;
+}
+
+std::string OpenError(const SerialPortSettings& settings)
+{
+    try {
+        SerialCommsThread connection(settings, nullptr);
+    } catch (const SerialCommsThread::Error& e) {
+        return e.what();
+    }
+    return "opened";
+}
+
+// Collects what a connection emits and its failure reports.
+class Receiver : public SerialCommsThread::IFeedback
+{
+public:
+    void OnData(ByteVec& bytes)
+    {
+        boost::lock_guard<boost::mutex> lock(m_mutex);
+        m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
+        ++m_chunks;
+        m_changed.notify_all();
+    }
+    void OnConnectionError(CommsConnection*, const std::exception& e) override
+    {
+        boost::lock_guard<boost::mutex> lock(m_mutex);
+        m_errors.push_back(e.what());
+        m_changed.notify_all();
+    }
+    bool WaitForBytes(std::size_t n)
+    {
+        boost::unique_lock<boost::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, generous, [&] { return m_bytes.size() >= n; });
+    }
+    bool WaitForError()
+    {
+        boost::unique_lock<boost::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, generous, [&] { return !m_errors.empty(); });
+    }
+    ByteVec Bytes()
+    {
+        boost::lock_guard<boost::mutex> lock(m_mutex);
+        return m_bytes;
+    }
+    std::vector<std::string> Errors()
+    {
+        boost::lock_guard<boost::mutex> lock(m_mutex);
+        return m_errors;
+    }
+
+private:
+    boost::mutex m_mutex;
+    boost::condition_variable m_changed;
+    ByteVec m_bytes;
+    int m_chunks = 0;
+    std::vector<std::string> m_errors;
+};
+
+class SerialCommsThreadTest : public ::testing::Test
+{
+protected:
+    SerialCommsThreadTest() { sysfs.AddUart(0, pty.SlavePath()); }
+
+    PtyPair pty;
+    FakeSysfs sysfs; // COM1 is the pty
+};
+
+TEST_F(SerialCommsThreadTest, CarriesBytesBothWaysInAnyChunking)
+{
+    Receiver receiver;
+    SerialCommsThread connection(Com(1), &receiver);
+    connection.ConnectDataReceived([&](ByteVec& b) { receiver.OnData(b); });
+
+    ByteVec sent;
+    for (int chunk = 1; chunk <= 40; ++chunk) {
+        ByteVec part(std::size_t(chunk % 7 + 1), static_cast<unsigned char>(chunk));
+        pty.Write(part);
+        sent.insert(sent.end(), part.begin(), part.end());
+    }
+    ASSERT_TRUE(receiver.WaitForBytes(sent.size()));
+    EXPECT_EQ(receiver.Bytes(), sent);
+
+    connection.Transmit({0x01, 0x03});
+    connection.Transmit({0x00, 0x10, 0x00});
+    connection.Transmit({0x02, 0xC5, 0xCE});
+    EXPECT_EQ(pty.Read(8), (ByteVec{0x01, 0x03, 0x00, 0x10, 0x00, 0x02, 0xC5, 0xCE}));
+    EXPECT_TRUE(receiver.Errors().empty());
+}
+
+TEST_F(SerialCommsThreadTest, SlotMayTransmitFromInsideTheEmission)
+{
+    Receiver receiver;
+    SerialCommsThread connection(Com(1), &receiver);
+    connection.ConnectDataReceived([&](ByteVec& b) {
+        ByteVec echo(b);
+        for (unsigned char& c : echo)
+            c = static_cast<unsigned char>(c + 1);
+        connection.Transmit(echo);
+    });
+    pty.Write({10, 20, 30});
+    EXPECT_EQ(pty.Read(3), (ByteVec{11, 21, 31}));
+}
+
+TEST_F(SerialCommsThreadTest, SendQueueTakesAtMost1024BytesAtOnce)
+{
+    SerialCommsThread connection(Com(1), nullptr);
+    try {
+        connection.Transmit(ByteVec(1025, 0x55));
+        ADD_FAILURE() << "1025 bytes were queued";
+    } catch (const Circbuf::Error& e) {
+        EXPECT_STREQ(e.what(), "no room");
+    }
+    ByteVec full(1024);
+    for (std::size_t i = 0; i < full.size(); ++i)
+        full[i] = static_cast<unsigned char>(i);
+    connection.Transmit(full);
+    EXPECT_EQ(pty.Read(1024), full);
+}
+
+TEST_F(SerialCommsThreadTest, WatcherSeesTrafficBothWays)
+{
+    struct Watcher : ICommsWatcher {
+        boost::mutex mutex;
+        ByteVec tx, rx;
+        void OnBytesTransmitted(const unsigned char* d, unsigned n) override
+        {
+            boost::lock_guard<boost::mutex> lock(mutex);
+            tx.insert(tx.end(), d, d + n);
+        }
+        void OnBytesReceived(const unsigned char* d, unsigned n) override
+        {
+            boost::lock_guard<boost::mutex> lock(mutex);
+            rx.insert(rx.end(), d, d + n);
+        }
+    } watcher;
+    Receiver receiver;
+    SerialCommsThread connection(Com(1), &receiver);
+    connection.SetCommsWatcher(&watcher);
+    connection.ConnectDataReceived([&](ByteVec& b) { receiver.OnData(b); });
+    connection.Transmit({1, 2, 3});
+    ASSERT_EQ(pty.Read(3).size(), 3u);
+    pty.Write({4, 5});
+    ASSERT_TRUE(receiver.WaitForBytes(2));
+    connection.SetCommsWatcher(nullptr);
+    boost::lock_guard<boost::mutex> lock(watcher.mutex);
+    EXPECT_EQ(watcher.tx, (ByteVec{1, 2, 3}));
+    EXPECT_EQ(watcher.rx, (ByteVec{4, 5}));
+}
+
+TEST_F(SerialCommsThreadTest, PortIsHeldExclusively)
+{
+    SerialCommsThread first(Com(1), nullptr);
+    EXPECT_EQ(OpenError(Com(1)), "Requested port is unavailable (error-code 11)");
+    // An absent port says why too.
+    EXPECT_EQ(OpenError(Com(9)), "Requested port is unavailable (error-code 2)");
+}
+
+TEST_F(SerialCommsThreadTest, SettingsThePortCannotTakeLeaveItClosed)
+{
+    const SerialPortSettings bad[] = {Com(1, 3, 1), Com(1, 0, 0), Com(1, 0, 3),
+                                      Com(1, 0, 1, 12345)};
+    for (const SerialPortSettings& settings : bad)
+        EXPECT_EQ(OpenError(settings), "Failed to init comm port");
+    EXPECT_EQ(OpenError(Com(1, 2, 2, 9600)), "opened");
+}
+
+TEST_F(SerialCommsThreadTest, PulledAdapterIsReportedExactlyOnce)
+{
+    Receiver receiver;
+    {
+        SerialCommsThread connection(Com(1), &receiver);
+        connection.Transmit({1});
+        ASSERT_EQ(pty.Read(1).size(), 1u);
+        pty.CloseMaster();
+        ASSERT_TRUE(receiver.WaitForError());
+        EXPECT_THROW(connection.Transmit(ByteVec(1025)), Circbuf::Error);
+    } // joins the I/O thread: no later report can come
+    const std::vector<std::string> errors = receiver.Errors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], "ReadFile failed (error-code 5)");
+}
+
+TEST_F(SerialCommsThreadTest, OwnerMayDestroyTheConnectionInsideTheErrorReport)
+{
+    struct SelfDestroying : SerialCommsThread::IFeedback {
+        std::unique_ptr<SerialCommsThread> connection;
+        boost::promise<std::string> reported;
+        void OnConnectionError(CommsConnection* c, const std::exception& e) override
+        {
+            EXPECT_EQ(c, connection.get());
+            connection.reset();
+            reported.set_value(e.what());
+        }
+    } owner;
+    owner.connection.reset(new SerialCommsThread(Com(1), &owner));
+    auto reported = owner.reported.get_future();
+    pty.CloseMaster();
+    ASSERT_EQ(reported.wait_for(generous), boost::future_status::ready);
+    EXPECT_EQ(reported.get(), "ReadFile failed (error-code 5)");
+}
+
+TEST_F(SerialCommsThreadTest, DestroyingFromAnotherThreadReturnsAndReportsNothing)
+{
+    Receiver receiver;
+    auto connection = std::make_shared<SerialCommsThread>(Com(1), &receiver);
+    auto destroyed = boost::async(boost::launch::async, [&] { connection.reset(); });
+    ASSERT_EQ(destroyed.wait_for(generous), boost::future_status::ready);
+    EXPECT_TRUE(receiver.Errors().empty());
+    // The port is free again.
+    EXPECT_EQ(OpenError(Com(1)), "opened");
+}
+
+} // namespace
