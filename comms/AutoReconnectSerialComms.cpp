@@ -24,8 +24,10 @@ AutoReconnectSerialComms::~AutoReconnectSerialComms()
         boost::lock_guard<boost::recursive_mutex> gate(m_gate->mutex);
         m_gate->owner = nullptr;
     }
-    // The timer goes before the lock is taken: its handler may be waiting for the lock.
-    m_timer.reset();
+    // The timer stops before the lock is taken: its handler may be waiting for the lock. It is
+    // stopped, not destroyed, because a handler already past its shutdown check may still re-arm
+    // it; a stopped timer ignores that.
+    m_timer->Stop();
     std::unique_ptr<SerialCommsThread> connection;
     boost::shared_ptr<ICommsInterface> substitute;
     {
@@ -234,9 +236,11 @@ void AutoReconnectSerialComms::OnConnectionError(CommsConnection* connection,
     boost::unique_lock<Mutex> lock(m_mutex);
     if (m_shuttingDown || connection != m_connection.get())
         return; // closed or replaced meanwhile
-    if (m_commsUp && m_feedback)
-        m_feedback->OnCommsDown(m_connection->GetSettings().port, error.what());
+    // Down before the report, so an owner that asks IsCommsUp() on hearing it gets the truth.
+    const bool wasUp = m_commsUp;
     m_commsUp = false;
+    if (wasUp && m_feedback)
+        m_feedback->OnCommsDown(m_connection->GetSettings().port, error.what());
     ScheduleReconnect(500);
 }
 

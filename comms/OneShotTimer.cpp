@@ -19,10 +19,15 @@ public:
     {
     }
 
-    ~IoServiceThread()
+    ~IoServiceThread() { Stop(); }
+
+    void Stop()
     {
         {
             boost::unique_lock<boost::mutex> lock(m_mutex);
+            if (m_stopped)
+                return;
+            m_stopped = true;
             boost::system::error_code ignored;
             m_timer.cancel(ignored);
         }
@@ -36,6 +41,8 @@ public:
     void StartWait(const WaitHandler& handler, unsigned milliseconds)
     {
         boost::unique_lock<boost::mutex> lock(m_mutex);
+        if (m_stopped)
+            return;
         boost::system::error_code ignored;
         m_timer.cancel(ignored);
         m_handler = handler;
@@ -50,6 +57,8 @@ public:
         boost::unique_lock<boost::mutex> lock(m_mutex);
         if (!m_handler)
             throw ExceptionWithString("WaitHandler not set");
+        if (m_stopped)
+            return;
         boost::system::error_code ignored;
         m_timer.cancel(ignored);
         m_timer.expires_from_now(boost::posix_time::milliseconds(milliseconds));
@@ -59,6 +68,8 @@ public:
     void CancelWait()
     {
         boost::unique_lock<boost::mutex> lock(m_mutex);
+        if (m_stopped)
+            return;
         boost::system::error_code ignored;
         m_timer.cancel(ignored);
     }
@@ -71,6 +82,7 @@ private:
     boost::mutex m_mutex;
     boost::asio::deadline_timer m_timer;
     WaitHandler m_handler;
+    bool m_stopped = false;
     boost::thread m_thread;
 };
 
@@ -91,4 +103,9 @@ void OneShotTimer::Restart(unsigned milliseconds)
 void OneShotTimer::Cancel()
 {
     m_impl->CancelWait();
+}
+
+void OneShotTimer::Stop()
+{
+    m_impl->Stop();
 }

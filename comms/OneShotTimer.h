@@ -13,7 +13,8 @@
 // reported as a success, so users that re-arm the timer must recognise a stale expiry themselves.
 //
 // Threads: Start, Restart and Cancel may be called from any thread, including from inside a
-// handler. The destructor stops and joins the thread; it must not run on the timer's thread.
+// handler. The destructor stops and joins the thread (as Stop does); it must not run on the
+// timer's thread.
 class OneShotTimer
 {
 public:
@@ -31,6 +32,10 @@ public:
     void Restart(unsigned milliseconds);
     // Cancels any pending wait; its handler sees operation_aborted.
     void Cancel();
+    // Stops the timer's thread and joins it; afterwards Start, Restart and Cancel do nothing.
+    // Lets an owner shut the timer down while a running handler may still call back into it.
+    // Must not be called on the timer's thread.
+    void Stop();
 
 private:
     class IoServiceThread;

@@ -1,3 +1,5 @@
+#include <atomic>
+
 #include <boost/asio/error.hpp>
 #include <boost/thread/future.hpp>
 #include <boost/thread/thread.hpp>
@@ -87,6 +89,36 @@ TEST(OneShotTimerTest, DestructorStopsAHandlerThatKeepsReArming)
         ASSERT_EQ(firstRun.get_future().wait_for(generous), boost::future_status::ready);
     }
     SUCCEED() << "the destructor returned";
+}
+
+} // namespace
+
+namespace {
+
+TEST(OneShotTimerTest, StoppedTimerIgnoresFurtherWaits)
+{
+    OneShotTimer timer;
+    boost::promise<void> firstRun;
+    std::atomic<bool> signalled{false};
+    // A handler that keeps re-arming, like a reconnect loop still running when its owner stops.
+    timer.Start(
+        [&](const boost::system::error_code&) {
+            if (!signalled.exchange(true))
+                firstRun.set_value();
+            timer.Restart(0);
+        },
+        0);
+    ASSERT_EQ(firstRun.get_future().wait_for(boost::chrono::seconds(10)),
+              boost::future_status::ready);
+    timer.Stop();
+
+    std::atomic<bool> ranAfterStop{false};
+    timer.Start([&](const boost::system::error_code&) { ranAfterStop = true; }, 0);
+    timer.Restart(0);
+    timer.Cancel();
+    timer.Stop();
+    // The thread is joined: nothing can run any more.
+    EXPECT_FALSE(ranAfterStop);
 }
 
 } // namespace
