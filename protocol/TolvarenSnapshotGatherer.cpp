@@ -1,0 +1,259 @@
+#include "protocol/TolvarenSnapshotGatherer.h"
+
+#include <climits>
+#include <cmath>
+
+#include <boost/chrono.hpp>
+#include <boost/exception_ptr.hpp>
+#include <boost/make_shared.hpp>
+#include <boost/throw_exception.hpp>
+
+#include "modbus/ModbusErrors.h"
+#include "protocol/TolvarenCommsCommon.h"
+
+using namespace Tolvaren;
+
+namespace {
+
+const int deviceWithoutPoints = 5;
+const int inputCard = 1;
+const int outputCard = 2;
+
+// Truncation toward zero of a value read from the card. Values outside int (or not a number)
+// would make the conversion undefined; they are clamped (not a number reads as 0).
+int TruncateToInt(float value)
+{
+    if (std::isnan(value)) {
+        return 0;
+    }
+    if (value >= static_cast<float>(INT_MAX)) {
+        return INT_MAX;
+    }
+    if (value <= static_cast<float>(INT_MIN)) {
+        return INT_MIN;
+    }
+    return static_cast<int>(value);
+}
+
+template <class T, class U> std::vector<T> Converted(const std::vector<U>& values)
+{
+    return std::vector<T>(values.begin(), values.end());
+}
+
+} // namespace
+
+TolvarenSnapshotGatherer::TolvarenSnapshotGatherer(ModbusMasterDatalink& datalink)
+    : m_datalink(datalink)
+{
+}
+
+TolvarenSnapshotGatherer::~TolvarenSnapshotGatherer()
+{
+    if (m_worker.joinable()) {
+        m_worker.join();
+    }
+}
+
+void TolvarenSnapshotGatherer::SetGatheringOccurringCallback(boost::function<void()> callback)
+{
+    m_gatheringOccurringCallback = std::move(callback);
+}
+
+boost::future<void> TolvarenSnapshotGatherer::RefreshSnapshot()
+{
+    if (m_worker.joinable() && !m_worker.try_join_for(boost::chrono::milliseconds(100))) {
+        boost::throw_exception(ExceptionWithString("RefreshSnapshot() already occurring"));
+    }
+    auto promise = std::make_shared<boost::promise<void>>();
+    boost::future<void> result = promise->get_future();
+    m_worker = boost::thread([this, promise] { Gather(*promise); });
+    return result;
+}
+
+void TolvarenSnapshotGatherer::Gather(boost::promise<void>& promise)
+{
+    try {
+        {
+            // Lives for this gathering only; its own workers are joined before the promise is
+            // satisfied.
+            TolvarenCommsCommon comms(m_datalink);
+            if (m_snapshot.cardType == 0) {
+                GatherFull(comms);
+            } else {
+                m_snapshot.fullGathering = false;
+            }
+            if (m_snapshot.cardType != deviceWithoutPoints) {
+                GatherIncremental(comms);
+            }
+        }
+        promise.set_value();
+    } catch (const boost::thread_interrupted&) {
+        throw;
+    } catch (...) {
+        promise.set_exception(boost::current_exception());
+    }
+}
+
+void TolvarenSnapshotGatherer::GatherFull(TolvarenCommsCommon& comms)
+{
+    TolvarenSnapshot& s = m_snapshot;
+    s = TolvarenSnapshot();
+    s.firmwareVersion = comms.GetFirmwareVersionString().get();
+
+    std::uint16_t version = 0;
+    try {
+        version = comms.GetRegisterVersion().get();
+    } catch (const Modbus::Error& e) {
+        if (e.Kind() == Modbus::ExceptionReply) {
+            boost::throw_exception(FirmwareTooOldError());
+        }
+        throw;
+    }
+    s.registerVersion = version;
+    if (version < 2) {
+        boost::throw_exception(FirmwareTooOldError());
+    }
+    if (version > 10) {
+        boost::throw_exception(FirmwareTooNewError());
+    }
+    const int cardType = comms.GetCardType(true).get();
+    if (m_gatheringOccurringCallback) {
+        m_gatheringOccurringCallback();
+    }
+    s.serialNumber = comms.ReadSingleRegister(false, TolvarenCommsCommon::regSerialNumber).get();
+    s.hardwareRevision =
+        comms.ReadSingleRegister(false, TolvarenCommsCommon::regHardwareRevision).get();
+    if (cardType == deviceWithoutPoints) {
+        s.trafficLogSupported = true;
+        s.cardType = deviceWithoutPoints;
+        s.fullGathering = true;
+        return;
+    }
+
+    s.nodeAddress =
+        comms.ReadSingleRegister(false, TolvarenCommsCommon::regControllerAddress).get();
+    s.numInputs = comms.GetNumInputs().get();
+    s.numOutputs = comms.GetNumOutputs().get();
+    for (IoDirection dir : {Input, Output}) {
+        const unsigned n = dir == Input ? s.numInputs : s.numOutputs;
+        (dir == Input ? s.inputLabels : s.outputLabels).assign(n, std::string());
+        (dir == Input ? s.inputOffsets : s.outputOffsets).assign(n, 0.0f);
+        (dir == Input ? s.inputProfileIds : s.outputProfileIds).assign(n, 0);
+        (dir == Input ? s.inputLowerLimits : s.outputLowerLimits).assign(n, 0);
+        (dir == Input ? s.inputUpperLimits : s.outputUpperLimits).assign(n, 0);
+        (dir == Input ? s.inputPartNumbers : s.outputPartNumbers).assign(n, std::string());
+        (dir == Input ? s.inputDates : s.outputDates).assign(n, Date());
+        (dir == Input ? s.inputNotes : s.outputNotes).assign(n, std::string());
+    }
+
+    s.notesSupported = comms.AreIoPointNotesSupported().get();
+    for (IoDirection dir : {Input, Output}) {
+        const unsigned n = dir == Input ? s.numInputs : s.numOutputs;
+        for (unsigned i = 0; i < n; ++i) {
+            (dir == Input ? s.inputLabels : s.outputLabels)[i] = comms.GetLabel(dir, i).get();
+            if (version > 5) {
+                (dir == Input ? s.inputPartNumbers : s.outputPartNumbers)[i] =
+                    comms.GetPartNumber(dir, i).get();
+                (dir == Input ? s.inputDates : s.outputDates)[i] =
+                    comms.GetCalibrationDate(dir, i).get();
+                if (s.notesSupported) {
+                    (dir == Input ? s.inputNotes : s.outputNotes)[i] =
+                        comms.GetIoNote(dir, i).get();
+                }
+            }
+        }
+    }
+
+    auto profiles = boost::make_shared<std::map<int, TolvarenScalingProfile>>();
+    for (unsigned p = 0; p < TolvarenScaling::numProfileIds; ++p) {
+        std::string name = comms.GetScalingProfileName(p).get();
+        if (!name.empty()) {
+            std::string code = comms.GetScalingProfileCode(p).get();
+            (*profiles)[p] = TolvarenScalingProfile(std::move(name), std::move(code));
+        }
+    }
+    (*profiles)[TolvarenScaling::digitalProfileId] = TolvarenScalingProfile("Digital", "");
+    s.scalingProfiles = profiles;
+
+    if (version > 5) {
+        s.inputOffsets = comms.GetOffsets(Input).get();
+        s.outputOffsets = comms.GetOffsets(Output).get();
+    }
+    s.inputProfileIds = Converted<std::uint16_t>(comms.GetScalingProfileIds(Input).get());
+    s.outputProfileIds = Converted<std::uint16_t>(comms.GetScalingProfileIds(Output).get());
+    s.inputLowerLimits = Converted<std::int16_t>(comms.GetLowerLimits(Input).get());
+    s.inputUpperLimits = Converted<std::int16_t>(comms.GetUpperLimits(Input).get());
+    s.outputLowerLimits = Converted<std::int16_t>(comms.GetLowerLimits(Output).get());
+    s.outputUpperLimits = Converted<std::int16_t>(comms.GetUpperLimits(Output).get());
+
+    if (version > 4) {
+        // Optional: a card without these keeps the defaults.
+        try {
+            s.numControlModules =
+                TruncateToInt(comms.ReadNamedVariableAsFloat("~NumControlModules").get());
+        } catch (const Modbus::Error&) {
+        }
+        try {
+            comms.GetTrafficLogChunk(false).get();
+            s.trafficLogSupported = true;
+        } catch (const Modbus::Error&) {
+        }
+        try {
+            s.configText = comms.GetConfigText().get();
+        } catch (const Modbus::Error&) {
+        }
+    }
+    s.cardType = comms.GetCardType(true).get();
+    s.fullGathering = true;
+}
+
+void TolvarenSnapshotGatherer::GatherIncremental(TolvarenCommsCommon& comms)
+{
+    TolvarenSnapshot& s = m_snapshot;
+    const std::uint16_t version = s.registerVersion;
+    s.boardVoltage = comms.GetBoardVoltage().get();
+    s.inputValues = comms.GetValues(Input).get();
+    s.outputValues = comms.GetValues(Output).get();
+    if (s.cardType == inputCard) {
+        s.overrideValues.assign(s.numInputs, 0.0f);
+        s.overrideActive.assign(s.numInputs, false);
+    } else {
+        s.overrideValues = comms.GetOverrideValues().get();
+        s.overrideActive = comms.GetOverrideActiveFlags().get();
+        s.commsDogBusOffDelay =
+            comms.ReadSingleRegister(true, TolvarenCommsCommon::regCommsDogBusOffDelay).get();
+        s.commsDogOutputsOffDelay =
+            comms.ReadSingleRegister(true, TolvarenCommsCommon::regCommsDogOutputsOffDelay).get();
+        s.commsDogTriggered =
+            comms.ReadSingleBit(false, TolvarenCommsCommon::bitCommsDogTriggered).get();
+    }
+    s.healthy = comms.ReadSingleBit(false, TolvarenCommsCommon::bitHealthy).get();
+
+    bool statisticsRead = false;
+    if (version > 2) {
+        s.inputRawValues = Converted<std::uint16_t>(comms.GetRawValues(Input).get());
+        s.outputRawValues = Converted<std::uint16_t>(comms.GetRawValues(Output).get());
+        s.calibrated =
+            comms.ReadSingleRegister(false, TolvarenCommsCommon::regCalibrated).get() == 1;
+        if (version > 5 && s.cardType != outputCard) {
+            s.longTermLowTime = Converted<std::uint32_t>(comms.GetLongTermLowTimes().get());
+            s.longTermHighTime = Converted<std::uint32_t>(comms.GetLongTermHighTimes().get());
+            s.longTermPulseCount = Converted<std::uint32_t>(comms.GetLongTermPulseCounts().get());
+            statisticsRead = true;
+        }
+    }
+    if (!statisticsRead) {
+        s.longTermLowTime.assign(s.numInputs, 0);
+        s.longTermHighTime.assign(s.numInputs, 0);
+        s.longTermPulseCount.assign(s.numInputs, 0);
+    }
+
+    if (version > 8) {
+        s.resetOccurred = comms.ReadSingleBit(true, TolvarenCommsCommon::bitResetOccurred).get();
+        if (version > 9 && s.numOutputs > 0) {
+            s.profiledSafeValues = comms.ReadNamedVariable("ProfiledSafeVals").get().AsFloatArray();
+            s.softDogMinutes =
+                TruncateToInt(comms.ReadNamedVariable("OutputsToSafeMinutes").get().AsFloat());
+        }
+    }
+}
