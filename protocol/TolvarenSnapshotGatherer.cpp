@@ -1,5 +1,7 @@
 #include "protocol/TolvarenSnapshotGatherer.h"
 
+#include <stdexcept>
+
 #include <climits>
 #include <cmath>
 
@@ -192,6 +194,9 @@ void TolvarenSnapshotGatherer::GatherFull(TolvarenCommsCommon& comms)
             s.numControlModules =
                 TruncateToInt(comms.ReadNamedVariableAsFloat("~NumControlModules").get());
         } catch (const Modbus::Error&) {
+        } catch (const std::out_of_range&) {
+            // A card before map version 8 may answer with an empty float list: it has no
+            // control modules, and that must not stop the card face from appearing.
         }
         try {
             comms.GetTrafficLogChunk(false).get();

@@ -177,6 +177,20 @@ TEST(TolvarenSnapshotGathererTest, OptionalReadsThatFailLeaveDefaults)
     EXPECT_EQ(gatherer.Snapshot().cardType, 4);
 }
 
+TEST(TolvarenSnapshotGathererTest, EmptyFloatListForControlModulesStillGathers)
+{
+    FakeCardRig rig(4, 6);
+    rig.card.SetVendorHandler(19, [](const ByteVec&, ByteVec& payload) {
+        payload.clear();
+        return 0;
+    });
+    TolvarenSnapshotGatherer gatherer(rig.datalink);
+    gatherer.RefreshSnapshot().get();
+    EXPECT_TRUE(gatherer.Snapshot().fullGathering);
+    EXPECT_EQ(gatherer.Snapshot().numControlModules, 0);
+    EXPECT_EQ(gatherer.Snapshot().configText, FakeCardProtocol::ConfigText());
+}
+
 TEST(TolvarenSnapshotGathererTest, InputCardHasNoWatchdogOrOverrides)
 {
     FakeCardRig rig(1, 9);
