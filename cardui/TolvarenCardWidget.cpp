@@ -1,0 +1,251 @@
+#include "cardui/TolvarenCardWidget.h"
+
+#include <exception>
+
+#include <QAction>
+#include <QDateTime>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPalette>
+#include <QScrollArea>
+#include <QScrollBar>
+
+#include "async/ScopedAsyncCalls.h"
+#include "cardui/CardDetailsWidget.h"
+#include "comms/ExceptionWithString.h"
+#include "protocol/TolvarenCommsCommon.h"
+#include "protocol/TolvarenSnapshotGatherer.h"
+#include "ui_TolvarenCardWidget.h"
+
+// The resources of a static library are registered only on request.
+static void InitCardUiResources()
+{
+    Q_INIT_RESOURCE(cardui);
+}
+
+namespace {
+
+QString CardName(int cardType)
+{
+    switch (cardType) {
+    case 1:
+        return QStringLiteral("Tolvaren Input Card");
+    case 2:
+        return QStringLiteral("Tolvaren Output Card");
+    case 3:
+        return QStringLiteral("KTV-ROLM 915");
+    case 4:
+        return QStringLiteral("KTV-ROLM-73C6E");
+    default:
+        boost::throw_exception(ExceptionWithString("invalid card type"));
+    }
+}
+
+void SetForeground(QWidget* widget, const QColor& colour)
+{
+    QPalette pal = widget->palette();
+    pal.setColor(QPalette::WindowText, colour);
+    widget->setPalette(pal);
+}
+
+} // namespace
+
+TolvarenCardWidget::TolvarenCardWidget(ModbusMasterDatalink* datalink, QWidget* parent)
+    : QWidget(parent), m_ui(new Ui::TolvarenCardWidget), m_datalink(datalink),
+      m_asyncCalls(new ScopedAsyncCalls)
+{
+    InitCardUiResources();
+    m_ui->setupUi(this);
+    m_currentScrollArea = m_ui->detailsContainerSingle;
+
+    for (QScrollArea* area : {m_ui->detailsContainerSingle, m_ui->detailsContainerTabbed}) {
+        connect(area->verticalScrollBar(), SIGNAL(rangeChanged(int, int)), this,
+                SLOT(scrollRangeChanged(int, int)));
+    }
+
+    BuildOptionsMenu();
+}
+
+TolvarenCardWidget::~TolvarenCardWidget() = default;
+
+void TolvarenCardWidget::BuildOptionsMenu()
+{
+    m_optionsMenu = new QMenu(this);
+    QMenu* menu = m_optionsMenu;
+
+    // Entries whose operation the program does not offer stay visible but disabled.
+    menu->addAction("Save card config to file", this, SLOT(SaveCardConfigToFile()))
+        ->setEnabled(false);
+    menu->addAction("Set card config from file", this, SLOT(SetCardConfigFromFile()))
+        ->setEnabled(false);
+    menu->addSeparator();
+    ConnectToParentSlot(menu->addAction("Export card config to CSV file"), "ExportToCsv()");
+    ConnectToParentSlot(menu->addAction("Import points fields from CSV file"), "ImportFromCsv()");
+    menu->addAction("Import format help", this, SLOT(ImportFormatHelp()));
+    menu->addSeparator();
+
+    m_ui->menuButton->setMenu(menu);
+}
+
+void TolvarenCardWidget::ConnectToParentSlot(QAction* action, const char* slotSignature)
+{
+    QWidget* owner = parentWidget();
+    if (owner && owner->metaObject()->indexOfSlot(slotSignature) >= 0) {
+        const QByteArray slot = QByteArray("1") + slotSignature; // what SLOT() makes
+        connect(action, SIGNAL(triggered()), owner, slot.constData());
+    } else {
+        action->setEnabled(false);
+    }
+}
+
+void TolvarenCardWidget::CompleteOptionsMenu(bool trafficLogSupported)
+{
+    QMenu* eightDay = m_optionsMenu->addMenu("8-day data");
+    eightDay->addAction("Download all data to CSV file", this, SLOT(DownloadAllHistoricalData()))
+        ->setEnabled(false);
+    eightDay->addAction("Clear all data for all IO", this, SLOT(ClearAllHistoricalData()));
+
+    m_modbusTrafficAction =
+        m_optionsMenu->addAction("Modbus traffic", this, SLOT(ShowModbusTraffic()));
+    m_modbusTrafficAction->setEnabled(false);
+    Q_UNUSED(trafficLogSupported);
+    m_optionsMenu->addAction("Show dip-switch configuration", this, SLOT(ShowDipSwitchConfig()))
+        ->setEnabled(false);
+    m_optionsMenu->addAction("About", this, SLOT(ShowAboutDialog()))->setEnabled(false);
+}
+
+void TolvarenCardWidget::UpdateFromSnapshot(TolvarenSnapshotGatherer* gatherer)
+{
+    const TolvarenSnapshot& s = gatherer->Snapshot();
+
+    if (!m_detailsWidget) {
+        const QString name = CardName(s.cardType);
+
+        if (s.numControlModules > 0) {
+            m_currentScrollArea = m_ui->detailsContainerTabbed;
+            m_ui->stackedWidget->setCurrentWidget(m_ui->tabsPage);
+        } else {
+            m_currentScrollArea = m_ui->detailsContainerSingle;
+            m_ui->stackedWidget->setCurrentWidget(m_ui->singlePage);
+        }
+
+        m_detailsWidget = new CardDetailsWidget(*m_datalink, s.cardType, m_currentScrollArea);
+        m_currentScrollArea->setWidget(m_detailsWidget);
+
+        m_ui->titleLabel->setText(name + QString(" - Serial Number %1").arg(s.serialNumber));
+        m_ui->hardwareRevisionLabel->setText(s.hardwareRevision == 3 && s.cardType == 1
+                                                 ? QStringLiteral("3/4")
+                                                 : QString::number(s.hardwareRevision));
+        CompleteOptionsMenu(s.trafficLogSupported);
+    }
+
+    m_ui->firmwareVersionLabel->setText(QString::fromUtf8(s.firmwareVersion.c_str()) + " - " +
+                                        (s.calibrated ? "" : "NOT ") + "calibrated");
+    m_ui->supplyVoltageLabel->setText(QString::number(double(s.boardVoltage), 'f', 1));
+    if (s.healthy) {
+        m_ui->healthyLabel->setText(QStringLiteral("HEALTHY"));
+        SetForeground(m_ui->healthyLabel, Qt::black);
+    } else {
+        m_ui->healthyLabel->setText(QStringLiteral("FAULT"));
+        SetForeground(m_ui->healthyLabel, Qt::red);
+    }
+    m_ui->resetOccurredLabel->setVisible(s.resetOccurred);
+
+    m_detailsWidget->UpdateFromSnapshot(gatherer);
+}
+
+int TolvarenCardWidget::CardType() const
+{
+    return m_detailsWidget ? m_detailsWidget->CardType() : 0;
+}
+
+void TolvarenCardWidget::GetScrollPosition(int& horizontal, int& vertical) const
+{
+    horizontal = m_currentScrollArea->horizontalScrollBar()->value();
+    vertical = m_currentScrollArea->verticalScrollBar()->value();
+}
+
+void TolvarenCardWidget::RestoreScrollPosition(int horizontal, int vertical)
+{
+    QScrollBar* bar = m_currentScrollArea->verticalScrollBar();
+    if (bar->maximum() > 0) {
+        bar->setValue(vertical);
+    } else {
+        m_pendingScrollHorizontal = horizontal;
+        m_pendingScrollVertical = vertical;
+    }
+}
+
+void TolvarenCardWidget::scrollRangeChanged(int, int)
+{
+    QScrollBar* bar = m_currentScrollArea->verticalScrollBar();
+    if (bar->maximum() > 0 && m_pendingScrollVertical != 0) {
+        bar->setValue(m_pendingScrollVertical);
+        m_pendingScrollHorizontal = 0;
+        m_pendingScrollVertical = 0;
+    }
+}
+
+void TolvarenCardWidget::ImportFormatHelp()
+{
+    QMessageBox::information(this, QString(),
+                             "The first four columns of the CSV file are read in as:\n\n"
+                             "    I1, Label for Input 1, Part number, Notes\n"
+                             "    I2, Label for Input 2, Part number, Notes\n"
+                             "    I3, Label for Input 3, Part number, Notes\n"
+                             "    O1, Label for Output 1, Part number, Notes\n"
+                             "    O2, Label for Output 2, Part number, Notes\n"
+                             "    O3, Label for Output 3, Part number, Notes\n\n"
+                             "Extra columns are ignored.\n"
+                             "Lines that don't start with I<n> or O<n> are ignored.\n");
+}
+
+void TolvarenCardWidget::ClearAllHistoricalData()
+{
+    if (QMessageBox::question(this, QString(),
+                              "This will delete all of the 8-day data stored on the card. Are you "
+                              "sure?",
+                              QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        return;
+    try {
+        TolvarenCommsCommon comms(*m_datalink);
+        const unsigned numInputs = comms.GetNumInputs().get();
+        const unsigned numOutputs = comms.GetNumOutputs().get();
+        for (unsigned i = 0; i < numInputs; ++i)
+            comms.ClearHistoricalData(Tolvaren::Input, i).get();
+        for (unsigned i = 0; i < numOutputs; ++i)
+            comms.ClearHistoricalData(Tolvaren::Output, i).get();
+        QMessageBox::information(this, QString(), "All 8-day data cleared.");
+    } catch (const std::exception& e) {
+        QMessageBox::critical(this, QString(),
+                              "Failed to clear all 8-day data: " + QString::fromUtf8(e.what()));
+    }
+}
+
+void TolvarenCardWidget::on_resetOccurredLabel_linkActivated(QString)
+{
+    try {
+        TolvarenCommsCommon comms(*m_datalink);
+        const unsigned seconds = comms.ReadNamedVariable("SecondsSinceReset").get().AsUInt32();
+        const QDateTime resetTime = QDateTime::currentDateTime().addSecs(-qint64(seconds));
+        const auto answer = QMessageBox::question(
+            this, QString(),
+            "Power failure or other reset occurred at " + resetTime.toString(Qt::TextDate) +
+                "\n\nClear the reset flag?",
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer == QMessageBox::Yes)
+            comms.WriteSingleCoil(TolvarenCommsCommon::bitResetOccurred, false).get();
+    } catch (const std::exception& e) {
+        QMessageBox::warning(this, QString(),
+                             "Failed to access reset data: " + QString::fromUtf8(e.what()));
+    }
+}
+
+void TolvarenCardWidget::SaveCardConfigToFile() {}
+void TolvarenCardWidget::SetCardConfigFromFile() {}
+void TolvarenCardWidget::DoSetCardConfig(QString) {}
+void TolvarenCardWidget::HandleModuleNamedChanged(QString) {}
+void TolvarenCardWidget::DownloadAllHistoricalData() {}
+void TolvarenCardWidget::ShowModbusTraffic() {}
+void TolvarenCardWidget::ShowDipSwitchConfig() {}
+void TolvarenCardWidget::ShowAboutDialog() {}

@@ -1,0 +1,416 @@
+#include "mainwindow/TolvarenDiagnostics.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopWidget>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QMetaObject>
+#include <QSettings>
+#include <QThread>
+#include <QTimer>
+
+#include <boost/make_shared.hpp>
+#include <boost/throw_exception.hpp>
+
+#include "app/EventLoopTrackingApp.h"
+#include "async/FutureThen.h"
+#include "async/QtSlotCallPackage.h"
+#include "cardui/TolvarenCardWidget.h"
+#include "comms/AutoReconnectSerialComms.h"
+#include "comms/ExceptionWithString.h"
+#include "modbus/ModbusErrors.h"
+#include "modbus/ModbusMasterDatalink.h"
+#include "protocol/TolvarenSnapshotGatherer.h"
+#include "protocol/TolvarenTypes.h"
+#include "simulator/DEDOCardSimulator.h"
+#include "widgets/SerialPortOptionsWidget.h"
+
+#include "ui_TolvarenDiagnostics.h"
+
+namespace {
+
+const int pollIntervalMs = 250;
+// A card that serves only its traffic log: no card face is built for it.
+const int trafficOnlyCardType = 5;
+
+} // namespace
+
+TolvarenDiagnostics::TolvarenDiagnostics(QString settingsGroup, QWidget* parent,
+                                         Qt::WindowFlags flags)
+    : QMainWindow(parent, flags | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
+      m_settingsGroup(std::move(settingsGroup)), m_savedPos(0, 0), m_savedSize(-1, -1),
+      m_ui(new Ui::TolvarenDiagnosticsClass), m_then(new FutureThen)
+{
+    m_pollTimer.reset(new QTimer);
+    LoadSettings();
+    m_pollTimer->setSingleShot(true);
+    connect(m_pollTimer.get(), &QTimer::timeout, this, &TolvarenDiagnostics::PollCard);
+
+    ResetToBeginning(true, 1);
+
+    setWindowTitle(QStringLiteral("Tolvaren Diagnostics v%1.%2")
+                       .arg(TOLVAREN_VERSION_MAJOR)
+                       .arg(TOLVAREN_VERSION_MINOR));
+}
+
+TolvarenDiagnostics::~TolvarenDiagnostics()
+{
+    RestoreBusyCursor();
+    // The card face, or the idle face with the options widget and its share of the comms.
+    m_cardWidget = nullptr;
+    m_optionsWidget = nullptr;
+    delete takeCentralWidget();
+    m_pollTimer.reset();
+    // Waits for a delivery still being prepared; a call it queues dies with this object.
+    m_then.reset();
+    m_gatherer.reset();
+    m_datalink.reset();
+    // Last owner: the comms' threads end here, so none of them reports to a half-destroyed
+    // window.
+    m_comms.reset();
+}
+
+// ---- Comms feedback (comms threads) -------------------------------------------------------
+
+// Queued even when a report comes from the window's own thread: the comms call with their lock
+// held, and the irrecoverable error is thrown by the handler.
+void TolvarenDiagnostics::OnCommsUp(int currCommPort)
+{
+    QMetaObject::invokeMethod(this, "OnCommsUpImpl", Qt::QueuedConnection,
+                              Q_ARG(int, currCommPort));
+}
+
+void TolvarenDiagnostics::OnCommsDown(int previousCommPort, const std::string& reasonMsg)
+{
+    QMetaObject::invokeMethod(this, "OnCommsDownImpl", Qt::QueuedConnection,
+                              Q_ARG(int, previousCommPort),
+                              Q_ARG(QString, QString::fromStdString(reasonMsg)));
+}
+
+void TolvarenDiagnostics::HandleIrrecoverableCommsError(const std::string& msg)
+{
+    QMetaObject::invokeMethod(this, "HandleIrrecoverableCommsErrorImpl", Qt::QueuedConnection,
+                              Q_ARG(QString, QString::fromStdString(msg)));
+}
+
+void TolvarenDiagnostics::HandleIrrecoverableCommsErrorImpl(QString msg)
+{
+    boost::throw_exception(ExceptionWithString("Irrecoverable comms handling error: " +
+                                               msg.toStdString()));
+}
+
+// The connection state is read by polling, not from these reports.
+void TolvarenDiagnostics::OnCommsUpImpl(int) {}
+
+void TolvarenDiagnostics::OnCommsDownImpl(int, QString) {}
+
+// ---- Queries -------------------------------------------------------------------------------
+
+QString TolvarenDiagnostics::StatusText() const
+{
+    return m_cardWidget ? QString() : m_ui->statusLabel->text();
+}
+
+QString TolvarenDiagnostics::StatusToolTip() const
+{
+    return m_cardWidget ? QString() : m_ui->statusLabel->toolTip();
+}
+
+// ---- Settings ------------------------------------------------------------------------------
+
+void TolvarenDiagnostics::LoadSettings()
+{
+    QSettings settings;
+    settings.beginGroup(m_settingsGroup);
+    m_preferredPort = settings.value(QStringLiteral("preferredPortNum"), 0).toInt();
+    m_savedSize = settings.value(QStringLiteral("size"), QSize(600, 700)).toSize();
+    m_savedPos = settings.value(QStringLiteral("pos"), QPoint(0, 0)).toPoint();
+}
+
+void TolvarenDiagnostics::SaveSettings()
+{
+    QSettings settings;
+    settings.beginGroup(m_settingsGroup);
+    if (m_comms && !m_comms->HasSubstitute())
+        settings.setValue(QStringLiteral("preferredPortNum"), m_comms->GetConfiguredCommPort());
+    if (m_cardWidget) {
+        settings.setValue(QStringLiteral("pos"), m_savedPos);
+        settings.setValue(QStringLiteral("size"), m_savedSize);
+    }
+}
+
+void TolvarenDiagnostics::closeEvent(QCloseEvent* event)
+{
+    if (m_cardWidget) {
+        m_savedPos = pos();
+        m_savedSize = size();
+    }
+    SaveSettings();
+    QMainWindow::closeEvent(event);
+}
+
+// ---- Faces ---------------------------------------------------------------------------------
+
+void TolvarenDiagnostics::ResetToBeginning()
+{
+    ResetToBeginning(false, 1);
+}
+
+void TolvarenDiagnostics::ResetToBeginning(bool forceFullReset)
+{
+    ResetToBeginning(forceFullReset, 1);
+}
+
+void TolvarenDiagnostics::ResetToBeginning(bool forceFullReset, int errorCode)
+{
+    if (m_cardWidget || forceFullReset) {
+        if (m_cardWidget) {
+            m_savedPos = pos();
+            m_savedSize = size();
+            m_cardWidget->GetScrollPosition(m_savedScrollHorizontal, m_savedScrollVertical);
+            m_savedCardType = m_cardWidget->CardType();
+            SaveSettings();
+            RestoreBusyCursor();
+        }
+        m_cardWidget = nullptr;
+        m_optionsWidget = nullptr;
+        // Removed before setupUi, so that connecting the new form's slots by name finds only the
+        // new widgets; and the layout forgets the card face's minimum size at once, or the form
+        // could not shrink the window to its own size.
+        delete takeCentralWidget();
+        layout()->activate();
+        m_ui->setupUi(this);
+
+        if (m_comms) {
+            m_optionsWidget = new SerialPortOptionsWidget(m_comms, m_ui->containerWidget);
+        } else {
+            m_optionsWidget =
+                new SerialPortOptionsWidget(this, m_preferredPort, m_ui->containerWidget);
+            m_comms = m_optionsWidget->GetComms();
+            m_datalink.reset(new ModbusMasterDatalink(m_comms.get()));
+        }
+        m_ui->verticalLayout->addWidget(m_optionsWidget, 0, Qt::AlignHCenter);
+    }
+    m_gatherer.reset();
+    SetStatusText(errorCode);
+    m_pollTimer->start(pollIntervalMs);
+}
+
+void TolvarenDiagnostics::SetStatusText(int errorCode)
+{
+    m_ui->statusLabel->setToolTip(QString());
+    if (!m_comms->IsCommsUp()) {
+        const int configuredPort = m_comms->GetConfiguredCommPort();
+        if (configuredPort != 0)
+            ShowStatus(QStringLiteral("Waiting for COM%1 to be available...").arg(configuredPort));
+        else if (m_comms->ManyPortsAvailable())
+            ShowStatus(QStringLiteral("Many ports available - manual choice needed"));
+        else
+            ShowStatus(QStringLiteral("Waiting for an available serial port..."));
+        return;
+    }
+    switch (errorCode) {
+    case -1:
+        ShowStatus(QStringLiteral("Card firmware is too old"));
+        break;
+    case -2:
+        ShowStatus(QStringLiteral("Card firmware is too new - upgrade this PC application"));
+        break;
+    case 1:
+        ShowStatus(QStringLiteral("Using COM%1, waiting for card...")
+                       .arg(m_comms->GetCurrentCommPort()));
+        break;
+    default:
+        m_ui->statusLabel->setToolTip(QStringLiteral("Last error: ") + m_lastErrorText);
+        ShowStatus(QStringLiteral("Invalid response from card"));
+        break;
+    }
+}
+
+void TolvarenDiagnostics::ShowStatus(const QString& text)
+{
+    m_ui->statusLabel->setText(text);
+    emit StatusTextChanged(text);
+}
+
+void TolvarenDiagnostics::GatheringOccurringCallback()
+{
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, "GatheringOccurringCallback", Qt::AutoConnection);
+        return;
+    }
+    if (!m_cardWidget) {
+        ShowStatus(QStringLiteral("Using COM%1, card found, gathering data...")
+                       .arg(m_comms->GetCurrentCommPort()));
+    }
+}
+
+void TolvarenDiagnostics::PollCard()
+{
+    if (!m_comms->IsCommsUp()) {
+        PostResetToBeginning(false, 1);
+        return;
+    }
+    // The result of the last gathering re-arms the timer when it arrives.
+    if (m_gatheringPending)
+        return;
+    if (!m_gatherer) {
+        m_gatherer.reset(new TolvarenSnapshotGatherer(*m_datalink));
+        m_gatherer->SetGatheringOccurringCallback([this] { GatheringOccurringCallback(); });
+    }
+    if (!isVisible() || isMinimized()) {
+        m_pollTimer->start(pollIntervalMs);
+        emit PollSkippedWhileHidden();
+        return;
+    }
+    m_gatheringPending = true;
+    ThenDeliverToSlot(*m_then, m_gatherer->RefreshSnapshot(), this, "HandleSnapshotGathered");
+}
+
+void TolvarenDiagnostics::HandleSnapshotGathered(FuturePtr<void>::type fut)
+{
+    m_gatheringPending = false;
+    if (m_cardWidget && !m_cardWidget->isEnabled() && m_gatherer)
+        RestoreBusyCursor();
+    // The gatherer this result belongs to has been dropped (reset, refresh, simulation): what
+    // it found says nothing about the card now.
+    if (!m_gatherer) {
+        m_pollTimer->start(pollIntervalMs);
+        return;
+    }
+    try {
+        fut->get();
+        if (m_cardWidget && !m_gatherer->Snapshot().fullGathering) {
+            m_cardWidget->UpdateFromSnapshot(m_gatherer.get());
+            m_pollTimer->start(pollIntervalMs);
+            emit CardFaceRefreshed();
+        } else {
+            EventLoopTrackingApp::PostSlotCall(QtSlotCallPackage(this, "CreateCardWidget"));
+        }
+    } catch (const Modbus::Error& e) {
+        m_lastErrorText = QString::fromUtf8(e.what());
+        PostResetToBeginning(m_cardWidget != nullptr, static_cast<int>(e.Kind()));
+    } catch (const Tolvaren::FirmwareTooOldError&) {
+        m_lastErrorText.clear();
+        PostResetToBeginning(m_cardWidget != nullptr, -1);
+    } catch (const Tolvaren::FirmwareTooNewError&) {
+        m_lastErrorText.clear();
+        PostResetToBeginning(m_cardWidget != nullptr, -2);
+    }
+}
+
+void TolvarenDiagnostics::PostResetToBeginning(bool forceFullReset, int errorCode)
+{
+    EventLoopTrackingApp::PostSlotCall(QtSlotCallPackage(
+        this, "ResetToBeginning", Q_ARG(bool, forceFullReset), Q_ARG(int, errorCode)));
+}
+
+void TolvarenDiagnostics::CreateCardWidget()
+{
+    if (!m_gatherer)
+        return;
+    const int cardType = m_gatherer->Snapshot().cardType;
+    if (cardType == trafficOnlyCardType)
+        return;
+
+    const bool cardFaceShownBefore = m_cardWidget != nullptr;
+    if (m_cardWidget) {
+        m_cardWidget->GetScrollPosition(m_savedScrollHorizontal, m_savedScrollVertical);
+        m_savedCardType = m_cardWidget->CardType();
+    }
+
+    m_optionsWidget = nullptr;
+    auto* cardWidget = new TolvarenCardWidget(m_datalink.get(), this);
+    delete takeCentralWidget();
+    m_cardWidget = nullptr;
+    setCentralWidget(cardWidget);
+    m_cardWidget = cardWidget;
+    cardWidget->setVisible(true);
+    cardWidget->UpdateFromSnapshot(m_gatherer.get());
+
+    if (!cardFaceShownBefore) {
+        if (m_savedSize.width() > 0 && m_savedSize.height() > 0)
+            resize(m_savedSize);
+        PlaceWindow();
+    }
+    if (cardType == m_savedCardType)
+        cardWidget->RestoreScrollPosition(m_savedScrollHorizontal, m_savedScrollVertical);
+    if (m_exportPending) {
+        m_exportPending = false;
+        ExportToCsv();
+    }
+    m_pollTimer->start(pollIntervalMs);
+    emit CardFaceCreated();
+}
+
+void TolvarenDiagnostics::PlaceWindow()
+{
+    if (m_savedPos == QPoint(0, 0)) {
+        CentreWindow();
+        return;
+    }
+    const QRect desktop = QApplication::desktop()->geometry();
+    const int x = m_savedPos.x();
+    const int y = m_savedPos.y();
+    if (desktop.x() <= x && x < desktop.x() + desktop.width() - 10 && desktop.y() <= y &&
+        y < desktop.y() + desktop.height() - 10) {
+        move(m_savedPos);
+    } else {
+        CentreWindow();
+    }
+}
+
+void TolvarenDiagnostics::CentreWindow()
+{
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    move(qRound((screen.width() - width()) / 2.0), qRound((screen.height() - height()) / 2.0));
+}
+
+void TolvarenDiagnostics::RefreshEverything()
+{
+    if (!m_cardWidget)
+        return;
+    // A second refresh before the first has finished keeps the one busy cursor.
+    if (!m_busyCursorShown) {
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        m_busyCursorShown = true;
+    }
+    m_cardWidget->setEnabled(false);
+    m_gatherer.reset();
+    m_pollTimer->start(0);
+}
+
+void TolvarenDiagnostics::RestoreBusyCursor()
+{
+    if (m_busyCursorShown) {
+        QApplication::restoreOverrideCursor();
+        m_busyCursorShown = false;
+    }
+}
+
+void TolvarenDiagnostics::on_simulateInputCardButton_clicked()
+{
+    m_gatherer.reset();
+    m_comms->UseCommsInterface(boost::make_shared<DEDOCardSimulator>());
+    m_pollTimer->start(0);
+}
+
+// CSV export and import of the card's configuration are not available in this version.
+void TolvarenDiagnostics::ExportToCsv() {}
+
+void TolvarenDiagnostics::ImportFromCsv() {}
+
+void TolvarenDiagnostics::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_F5) {
+        RefreshEverything();
+        return;
+    }
+    if (event->key() == Qt::Key_F12 && event->modifiers() == Qt::ControlModifier) {
+        if (!m_cardWidget)
+            on_simulateInputCardButton_clicked();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}

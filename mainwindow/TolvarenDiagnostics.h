@@ -1,0 +1,130 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <QMainWindow>
+#include <QPoint>
+#include <QSize>
+#include <QString>
+
+#include <boost/shared_ptr.hpp>
+
+#include "async/FuturePtr.h"
+#include "comms/IAutoReconnectSerialCommsFeedback.h"
+
+class AutoReconnectSerialComms;
+class FutureThen;
+class ModbusMasterDatalink;
+class QTimer;
+class SerialPortOptionsWidget;
+class TolvarenCardWidget;
+class TolvarenSnapshotGatherer;
+
+namespace Ui {
+class TolvarenDiagnosticsClass;
+}
+
+// The program's top-level window and the owner of the connection to one card: the serial comms,
+// the Modbus datalink on them and, while a card answers, a snapshot gatherer. It shows either the
+// idle face (title, status line, port options, "Simulate card") or the card face, and a
+// single-shot poll timer drives the switch between them: each expiry starts at most one
+// gathering, and the next poll is armed only when that gathering has ended.
+//
+// Threads: the window lives in the user-interface thread. The IAutoReconnectSerialCommsFeedback
+// callbacks arrive on the comms' threads and only queue calls into the window; the gatherer's
+// gathering-occurring callback arrives on its worker and is re-posted the same way; gathering
+// results are delivered to HandleSnapshotGathered in the user-interface thread.
+class TolvarenDiagnostics : public QMainWindow, public IAutoReconnectSerialCommsFeedback
+{
+    Q_OBJECT
+
+public:
+    // settingsGroup: the group of this window's keys in the settings store ("MainWindow", or
+    // "OutputWindow" for a second window). flags are combined with the maximize and close hints.
+    TolvarenDiagnostics(QString settingsGroup, QWidget* parent = nullptr,
+                        Qt::WindowFlags flags = Qt::WindowFlags());
+    ~TolvarenDiagnostics() override;
+
+    // Comms threads.
+    void OnCommsUp(int currCommPort) override;
+    void OnCommsDown(int previousCommPort, const std::string& reasonMsg) override;
+    void HandleIrrecoverableCommsError(const std::string& msg) override;
+
+    // The card face, or null while the idle face is shown.
+    TolvarenCardWidget* CardWidget() const { return m_cardWidget; }
+    QString StatusText() const;
+    QString StatusToolTip() const;
+    boost::shared_ptr<AutoReconnectSerialComms> Comms() const { return m_comms; }
+    ModbusMasterDatalink* Datalink() const { return m_datalink.get(); }
+    TolvarenSnapshotGatherer* Gatherer() const { return m_gatherer.get(); }
+
+signals:
+    // The status line of the idle face was (re)written.
+    void StatusTextChanged(QString text);
+    // A new card face was built from a full gathering and shown.
+    void CardFaceCreated();
+    // The card face was refreshed from an incremental gathering.
+    void CardFaceRefreshed();
+    // A poll found the window hidden or minimized and read nothing.
+    void PollSkippedWhileHidden();
+
+public slots:
+    // Re-reads the whole card and builds a new card face; nothing happens on the idle face.
+    void RefreshEverything();
+    void ExportToCsv();
+    void ImportFromCsv();
+
+private slots:
+    void HandleIrrecoverableCommsErrorImpl(QString msg);
+    void OnCommsUpImpl(int currCommPort);
+    void OnCommsDownImpl(int previousCommPort, QString reasonMsg);
+    void PollCard();
+    void HandleSnapshotGathered(FuturePtr<void>::type fut);
+    void on_simulateInputCardButton_clicked();
+    // Back to the idle face. errorCode selects the status text: 1 waiting for the card,
+    // -1 firmware too old, -2 firmware too new, anything else an invalid response.
+    void ResetToBeginning(bool forceFullReset, int errorCode);
+    void ResetToBeginning(bool forceFullReset);
+    void ResetToBeginning();
+    void CreateCardWidget();
+    // Any thread; re-posts itself into the window's thread.
+    void GatheringOccurringCallback();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void LoadSettings();
+    void SaveSettings();
+    void SetStatusText(int errorCode);
+    void ShowStatus(const QString& text);
+    void PlaceWindow();
+    void CentreWindow();
+    // Takes back the busy cursor of RefreshEverything, if it is shown.
+    void RestoreBusyCursor();
+    void PostResetToBeginning(bool forceFullReset, int errorCode);
+
+    QString m_settingsGroup;
+    int m_preferredPort = 0;
+    QPoint m_savedPos;
+    QSize m_savedSize;
+    int m_savedScrollHorizontal = 0;
+    int m_savedScrollVertical = 0;
+    int m_savedCardType = 0;
+    std::unique_ptr<Ui::TolvarenDiagnosticsClass> m_ui;
+    QString m_lastErrorText;
+    SerialPortOptionsWidget* m_optionsWidget = nullptr;
+    boost::shared_ptr<AutoReconnectSerialComms> m_comms;
+    std::unique_ptr<ModbusMasterDatalink> m_datalink;
+    std::unique_ptr<TolvarenSnapshotGatherer> m_gatherer;
+    TolvarenCardWidget* m_cardWidget = nullptr;
+    std::unique_ptr<FutureThen> m_then;
+    std::unique_ptr<QTimer> m_pollTimer;
+    bool m_exportPending = false;
+    // A gathering has been started and its result has not been handled yet. No other gathering
+    // starts meanwhile, even when the gatherer it belongs to has been dropped.
+    bool m_gatheringPending = false;
+    bool m_busyCursorShown = false;
+};

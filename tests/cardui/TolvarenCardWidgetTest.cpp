@@ -1,0 +1,385 @@
+#include <memory>
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStackedWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "cardui/CardDetailsWidget.h"
+#include "cardui/IoPointFormats.h"
+#include "cardui/IoPointWidget.h"
+#include "cardui/TolvarenCardWidget.h"
+#include "comms/ExceptionWithString.h"
+#include "modbus/ModbusMasterDatalink.h"
+#include "protocol/TolvarenSnapshotGatherer.h"
+#include "simulator/DEDOCardSimulator.h"
+#include "tests/cardui/CardUiDialogSteps.h"
+#include "tests/protocol/FakeCardRig.h"
+#include "tests/support/CardUiRig.h"
+#include "tests/support/FutureWait.h"
+
+using namespace CardUiDialogSteps;
+
+// Stands in for the main window with its two CSV slots.
+class CsvSlotsWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    int exports = 0;
+    int imports = 0;
+
+public slots:
+    void ExportToCsv() { ++exports; }
+    void ImportFromCsv() { ++imports; }
+};
+
+namespace {
+
+QString Text(QWidget* parent, const char* name)
+{
+    auto* label = parent->findChild<QLabel*>(name);
+    EXPECT_NE(label, nullptr) << name;
+    return label ? label->text() : QString();
+}
+
+QStringList EntryTexts(QMenu* menu)
+{
+    QStringList texts;
+    for (QAction* action : menu->actions())
+        texts << (action->isSeparator() ? QString("-") : action->text());
+    return texts;
+}
+
+QAction* Entry(QMenu* menu, const QString& text)
+{
+    for (QAction* action : menu->actions()) {
+        if (action->text() == text)
+            return action;
+    }
+    return nullptr;
+}
+
+void Gather(TolvarenSnapshotGatherer& gatherer)
+{
+    auto done = gatherer.RefreshSnapshot();
+    ASSERT_TRUE(FutureWait::Ready(done));
+    done.get();
+}
+
+// Each row's texts against the snapshot it was refreshed from.
+void ExpectRowsMatch(const TolvarenSnapshot& s, const std::vector<IoPointWidget*>& rows)
+{
+    ASSERT_EQ(rows.size(), s.numInputs + s.numOutputs);
+    for (IoPointWidget* row : rows) {
+        const bool input = row->Direction() == Tolvaren::Input;
+        const unsigned i = row->Index();
+        const QString name = QString(input ? "Input\n%1" : "Output\n%1").arg(i + 1);
+        EXPECT_EQ(Text(row, "ioPointNameLabel"), name);
+        EXPECT_EQ(Text(row, "labelLabel"),
+                  QString::fromStdString(input ? s.inputLabels[i] : s.outputLabels[i]));
+        EXPECT_EQ(row->ProfileId(), input ? s.inputProfileIds[i] : s.outputProfileIds[i]);
+        const float value = input ? s.inputValues[i] : s.outputValues[i];
+        EXPECT_EQ(Text(row, "valueLabel"),
+                  IoPointFormats::Value(value, row->ProfileId(), row->Unit()))
+            << name.toStdString();
+        EXPECT_EQ(Text(row, "scalingLabel"), row->ProfileName());
+    }
+}
+
+TEST(TolvarenCardWidgetTest, SimulatedCardFace)
+{
+    DEDOCardSimulator card;
+    ModbusMasterDatalink datalink(&card);
+    TolvarenSnapshotGatherer gatherer(datalink);
+    Gather(gatherer);
+    const TolvarenSnapshot& s = gatherer.Snapshot();
+
+    CsvSlotsWindow window;
+    auto* face = new TolvarenCardWidget(&datalink, &window);
+    EXPECT_EQ(face->CardType(), 0);
+    // The image resource is registered by the library itself.
+    EXPECT_FALSE(face->findChild<QLabel*>("label_4")->pixmap(Qt::ReturnByValue).isNull());
+    face->UpdateFromSnapshot(&gatherer);
+
+    EXPECT_EQ(face->CardType(), 4);
+    EXPECT_EQ(Text(face, "titleLabel"),
+              QString("KTV-ROLM-73C6E - Serial Number %1").arg(s.serialNumber));
+    EXPECT_EQ(Text(face, "firmwareVersionLabel"), "1.234 - calibrated");
+    EXPECT_EQ(Text(face, "hardwareRevisionLabel"), "1");
+    EXPECT_EQ(Text(face, "supplyVoltageLabel"), "24.0");
+    EXPECT_EQ(Text(face, "healthyLabel"), "HEALTHY");
+    EXPECT_FALSE(face->findChild<QLabel*>("resetOccurredLabel")->isHidden());
+    EXPECT_EQ(face->findChild<QStackedWidget*>("stackedWidget")->currentWidget()->objectName(),
+              "singlePage");
+    ASSERT_NE(face->DetailsWidget(), nullptr);
+    EXPECT_EQ(face->CurrentScrollArea()->widget(), face->DetailsWidget());
+
+    const auto& rows = face->DetailsWidget()->PointRows();
+    ASSERT_EQ(rows.size(), 48u);
+    EXPECT_EQ(std::count_if(rows.begin(), rows.end(),
+                            [](IoPointWidget* r) { return r->Direction() == Tolvaren::Input; }),
+              24);
+    EXPECT_EQ(Text(rows[0], "labelLabel"), "Input 1");
+    EXPECT_EQ(Text(rows[24], "labelLabel"), "Output 1");
+    ExpectRowsMatch(s, rows);
+
+    // An incremental refresh keeps the face and shows the new values.
+    Gather(gatherer);
+    ASSERT_FALSE(s.fullGathering);
+    face->UpdateFromSnapshot(&gatherer);
+    EXPECT_EQ(face->DetailsWidget()->PointRows().size(), 48u);
+    ExpectRowsMatch(s, face->DetailsWidget()->PointRows());
+}
+
+TEST(TolvarenCardWidgetTest, OptionsMenuGrowsAtTheFirstUpdate)
+{
+    CardUiRig rig;
+    TolvarenSnapshot& s = rig.Fill(4, 9, 2, 2);
+    CsvSlotsWindow window;
+    auto* face = new TolvarenCardWidget(&rig.datalink, &window);
+    QMenu* menu = face->findChild<QPushButton*>("menuButton")->menu();
+    ASSERT_EQ(menu, face->OptionsMenu());
+    const QStringList before{"Save card config to file",
+                             "Set card config from file",
+                             "-",
+                             "Export card config to CSV file",
+                             "Import points fields from CSV file",
+                             "Import format help",
+                             "-"};
+    EXPECT_EQ(EntryTexts(menu), before);
+
+    Entry(menu, "Export card config to CSV file")->trigger();
+    Entry(menu, "Import points fields from CSV file")->trigger();
+    EXPECT_EQ(window.exports, 1);
+    EXPECT_EQ(window.imports, 1);
+
+    s.trafficLogSupported = true;
+    face->UpdateFromSnapshot(&rig.gatherer);
+    face->UpdateFromSnapshot(&rig.gatherer); // only once
+    const QStringList after{"8-day data", "Modbus traffic", "Show dip-switch configuration",
+                            "About"};
+    EXPECT_EQ(EntryTexts(menu), before + after);
+    QMenu* eightDay = Entry(menu, "8-day data")->menu();
+    ASSERT_NE(eightDay, nullptr);
+    EXPECT_EQ(EntryTexts(eightDay),
+              (QStringList{"Download all data to CSV file", "Clear all data for all IO"}));
+    for (QAction* action : menu->actions())
+        EXPECT_TRUE(action->shortcut().isEmpty());
+}
+
+TEST(TolvarenCardWidgetTest, CsvEntriesNeedTheWindowsSlots)
+{
+    CardUiRig rig;
+    QWidget plainParent;
+    auto* face = new TolvarenCardWidget(&rig.datalink, &plainParent);
+    EXPECT_FALSE(Entry(face->OptionsMenu(), "Export card config to CSV file")->isEnabled());
+    EXPECT_FALSE(Entry(face->OptionsMenu(), "Import points fields from CSV file")->isEnabled());
+}
+
+TEST(TolvarenCardWidgetTest, UnknownCardTypeIsRefused)
+{
+    for (int type : {0, 5}) {
+        CardUiRig rig;
+        rig.Fill(type, 9, 1, 1);
+        TolvarenCardWidget face(&rig.datalink, nullptr);
+        try {
+            face.UpdateFromSnapshot(&rig.gatherer);
+            ADD_FAILURE() << "type " << type << " accepted";
+        } catch (const ExceptionWithString& e) {
+            EXPECT_STREQ(e.what(), "invalid card type");
+        }
+        EXPECT_EQ(face.DetailsWidget(), nullptr);
+    }
+}
+
+TEST(TolvarenCardWidgetTest, HeaderAndFooterFromTheSnapshot)
+{
+    struct Case
+    {
+        int type;
+        const char* name;
+        std::uint16_t revision;
+        const char* revisionText;
+    };
+    const Case cases[] = {
+        {1, "Tolvaren Input Card", 3, "3/4"},
+        {2, "Tolvaren Output Card", 3, "3"},
+        {3, "KTV-ROLM 915", 7, "7"},
+        {4, "KTV-ROLM-73C6E", 3, "3"},
+    };
+    for (const Case& c : cases) {
+        CardUiRig rig;
+        TolvarenSnapshot& s = rig.Fill(c.type, 9, 2, 2);
+        s.hardwareRevision = c.revision;
+        s.serialNumber = 60123;
+        TolvarenCardWidget face(&rig.datalink, nullptr);
+        face.UpdateFromSnapshot(&rig.gatherer);
+        EXPECT_EQ(Text(&face, "titleLabel"), QString(c.name) + " - Serial Number 60123");
+        EXPECT_EQ(Text(&face, "hardwareRevisionLabel"), c.revisionText) << c.type;
+    }
+
+    CardUiRig rig;
+    TolvarenSnapshot& s = rig.Fill(2, 10, 0, 4);
+    TolvarenCardWidget face(&rig.datalink, nullptr);
+    s.calibrated = false;
+    s.healthy = false;
+    s.resetOccurred = false;
+    s.boardVoltage = 23.96f;
+    face.UpdateFromSnapshot(&rig.gatherer);
+    EXPECT_EQ(Text(&face, "firmwareVersionLabel"), "2.10 - NOT calibrated");
+    EXPECT_EQ(Text(&face, "supplyVoltageLabel"), "24.0");
+    EXPECT_EQ(Text(&face, "healthyLabel"), "FAULT");
+    auto* health = face.findChild<QLabel*>("healthyLabel");
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        EXPECT_EQ(health->palette().color(group, QPalette::WindowText), QColor(Qt::red));
+    EXPECT_TRUE(face.findChild<QLabel*>("resetOccurredLabel")->isHidden());
+
+    // The header follows every snapshot; the title does not.
+    s.calibrated = true;
+    s.healthy = true;
+    s.resetOccurred = true;
+    s.serialNumber = 1;
+    face.UpdateFromSnapshot(&rig.gatherer);
+    EXPECT_EQ(Text(&face, "firmwareVersionLabel"), "2.10 - calibrated");
+    EXPECT_EQ(Text(&face, "healthyLabel"), "HEALTHY");
+    EXPECT_EQ(health->palette().color(QPalette::Active, QPalette::WindowText), QColor(Qt::black));
+    EXPECT_FALSE(face.findChild<QLabel*>("resetOccurredLabel")->isHidden());
+    EXPECT_EQ(Text(&face, "titleLabel"), "Tolvaren Output Card - Serial Number 4321");
+}
+
+TEST(TolvarenCardWidgetTest, ControlModulesUseTheTabbedPage)
+{
+    CardUiRig rig;
+    rig.Fill(4, 10, 2, 2).numControlModules = 2;
+    TolvarenCardWidget face(&rig.datalink, nullptr);
+    EXPECT_EQ(face.CurrentScrollArea()->objectName(), "detailsContainerSingle");
+    face.UpdateFromSnapshot(&rig.gatherer);
+    EXPECT_EQ(face.CurrentScrollArea()->objectName(), "detailsContainerTabbed");
+    EXPECT_EQ(face.findChild<QStackedWidget*>("stackedWidget")->currentWidget()->objectName(),
+              "tabsPage");
+    EXPECT_EQ(face.CurrentScrollArea()->widget(), face.DetailsWidget());
+}
+
+TEST(TolvarenCardWidgetTest, PendingScrollPositionIsAppliedOnce)
+{
+    CardUiRig rig;
+    rig.Fill(4, 10, 24, 24);
+    TolvarenCardWidget face(&rig.datalink, nullptr);
+    face.resize(764, 448);
+    face.show();
+
+    // Nothing to scroll yet: the position waits for the range.
+    face.RestoreScrollPosition(5, 300);
+    QScrollBar* bar = face.CurrentScrollArea()->verticalScrollBar();
+    EXPECT_EQ(bar->value(), 0);
+
+    face.UpdateFromSnapshot(&rig.gatherer);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bar->maximum() > 300; }, 5000));
+    EXPECT_EQ(bar->value(), 300);
+    int h = -1, v = -1;
+    face.GetScrollPosition(h, v);
+    EXPECT_EQ(h, 0); // the horizontal value is never applied
+    EXPECT_EQ(v, 300);
+
+    // A later range change leaves the user's position alone.
+    bar->setValue(10);
+    const int oldMax = bar->maximum();
+    face.resize(764, 300);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bar->maximum() != oldMax; }, 5000));
+    EXPECT_EQ(bar->value(), 10);
+
+    // With a range already known, the position is applied at once.
+    face.RestoreScrollPosition(0, 120);
+    EXPECT_EQ(bar->value(), 120);
+}
+
+TEST(TolvarenCardWidgetTest, ImportFormatHelpText)
+{
+    CardUiRig rig;
+    TolvarenCardWidget face(&rig.datalink, nullptr);
+    QString text;
+    ModalScript script;
+    script.Then(Press(QMessageBox::Ok, &text));
+    script.Run([&] { Entry(face.OptionsMenu(), "Import format help")->trigger(); });
+    EXPECT_TRUE(
+        text.startsWith("The first four columns of the CSV file are read in as:\n\n    I1, "));
+    EXPECT_TRUE(text.endsWith("Lines that don't start with I<n> or O<n> are ignored.\n"));
+}
+
+TEST(TolvarenCardWidgetTest, ResetPromptClearsTheFlagOnYesOnly)
+{
+    DEDOCardSimulator card;
+    ModbusMasterDatalink datalink(&card);
+    TolvarenCardWidget face(&datalink, nullptr);
+    auto* link = face.findChild<QLabel*>("resetOccurredLabel");
+    ASSERT_EQ(card.Coil(912).value_or(false), true);
+
+    QString question;
+    ModalScript no;
+    no.Then(Press(QMessageBox::No, &question));
+    no.Run([&] { emit link->linkActivated("reset"); });
+    EXPECT_TRUE(question.startsWith("Power failure or other reset occurred at "))
+        << question.toStdString();
+    EXPECT_TRUE(question.endsWith("\n\nClear the reset flag?"));
+    EXPECT_EQ(card.Coil(912).value_or(false), true);
+
+    ModalScript yes;
+    yes.Then(Press(QMessageBox::Yes));
+    yes.Run([&] { emit link->linkActivated("reset"); });
+    EXPECT_EQ(yes.StepsLeft(), 0);
+    EXPECT_EQ(card.Coil(912).value_or(true), false);
+}
+
+TEST(TolvarenCardWidgetTest, ClearAllHistoricalDataClearsEveryPoint)
+{
+    FakeCardRig rig(4, 9);
+    std::vector<ByteVec> cleared;
+    rig.card.SetVendorHandler(18, [&](const ByteVec& arguments, ByteVec&) {
+        cleared.push_back(arguments);
+        return 0;
+    });
+    CardUiRig ui; // only for a snapshot to build the menu from
+    ui.Fill(4, 9, 1, 1);
+    TolvarenCardWidget face(&rig.datalink, nullptr);
+    face.UpdateFromSnapshot(&ui.gatherer);
+    QAction* clear =
+        Entry(Entry(face.OptionsMenu(), "8-day data")->menu(), "Clear all data for all IO");
+    ASSERT_NE(clear, nullptr);
+
+    ModalScript no;
+    no.Then(Press(QMessageBox::No));
+    no.Run([&] { clear->trigger(); });
+    EXPECT_TRUE(cleared.empty());
+
+    QString done;
+    ModalScript yes;
+    yes.Then(Press(QMessageBox::Yes)).Then(Press(QMessageBox::Ok, &done));
+    yes.Run([&] { clear->trigger(); });
+    EXPECT_EQ(done, "All 8-day data cleared.");
+    ASSERT_EQ(cleared.size(), 48u);
+    EXPECT_EQ(cleared.front(), ByteVec({0, 0}));
+    EXPECT_EQ(cleared[23], ByteVec({0, 23}));
+    EXPECT_EQ(cleared[24], ByteVec({1, 0}));
+    EXPECT_EQ(cleared.back(), ByteVec({1, 23}));
+
+    // A refusing card stops the loop at its first point.
+    rig.card.RemoveVendorHandler(18);
+    rig.card.ClearRequests();
+    QString failure;
+    ModalScript failing;
+    failing.Then(Press(QMessageBox::Yes)).Then(Press(QMessageBox::Ok, &failure));
+    failing.Run([&] { clear->trigger(); });
+    EXPECT_TRUE(failure.startsWith("Failed to clear all 8-day data: ")) << failure.toStdString();
+    EXPECT_EQ(rig.Vendor(18).size(), 1u);
+}
+
+} // namespace
+
+#include "TolvarenCardWidgetTest.moc"

@@ -1,0 +1,501 @@
+#include "mainwindow/TolvarenDiagnostics.h"
+
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include <QApplication>
+#include <QDesktopWidget>
+#include <QDialog>
+#include <QEventLoop>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTimer>
+#include <QtTest/QTest>
+
+#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
+
+#include "app/EventLoopTrackingApp.h"
+#include "cardui/CardDetailsWidget.h"
+#include "cardui/IoPointWidget.h"
+#include "cardui/TolvarenCardWidget.h"
+#include "comms/AutoReconnectSerialComms.h"
+#include "modbus/ModbusCrc.h"
+#include "protocol/TolvarenSnapshotGatherer.h"
+#include "tests/support/FakeCard.h"
+#include "tests/support/FakeCardProtocol.h"
+#include "tests/support/FakeSysfs.h"
+#include "tests/support/PtyPair.h"
+
+namespace {
+
+// Runs the event loop until done() holds, re-checking whenever the window reports something and
+// every few milliseconds; false when the bound passed first.
+bool RunUntil(const std::function<bool()>& done, int boundMs = 15000)
+{
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    check.start(5);
+    QTimer::singleShot(boundMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return done();
+}
+
+// Counts a signal of the window; Wait(n) runs the event loop until n more have come.
+class SignalCounter
+{
+public:
+    template <typename Signal>
+    SignalCounter(TolvarenDiagnostics* window, Signal signal)
+    {
+        m_connection = QObject::connect(window, signal, [this] { ++m_count; });
+    }
+    ~SignalCounter() { QObject::disconnect(m_connection); }
+
+    int Count() const { return m_count; }
+    bool Wait(int more = 1, int boundMs = 15000)
+    {
+        const int target = m_count + more;
+        return RunUntil([&] { return m_count >= target; }, boundMs);
+    }
+
+private:
+    int m_count = 0;
+    QMetaObject::Connection m_connection;
+};
+
+// A card of the given type and register-map version with full protocol contents.
+struct PluggedCard
+{
+    boost::shared_ptr<FakeCard> card;
+    std::unique_ptr<FakeCardProtocol> content;
+
+    PluggedCard(int cardType, std::uint16_t version)
+        : card(boost::make_shared<FakeCard>(cardType, version)),
+          content(new FakeCardProtocol(*card, cardType, version))
+    {
+    }
+};
+
+class TolvarenDiagnosticsTest : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        m_window.reset();
+        m_otherWindow.reset();
+    }
+
+    TolvarenDiagnostics* Create(const QString& group = QStringLiteral("MainWindow"))
+    {
+        auto window = std::make_unique<TolvarenDiagnostics>(group, nullptr,
+                                                            Qt::WindowMinimizeButtonHint);
+        window->show();
+        auto& slot = m_window ? m_otherWindow : m_window;
+        slot = std::move(window);
+        return slot.get();
+    }
+
+    bool WaitForStatus(TolvarenDiagnostics* window, const QString& text)
+    {
+        const bool seen = RunUntil([&] { return window->StatusText() == text; });
+        if (!seen)
+            ADD_FAILURE() << "status stayed \"" << window->StatusText().toStdString() << "\"";
+        return seen;
+    }
+
+    // The fake sysfs comes first and goes last: the comms enumerate it, and the settings store
+    // lives in its folder.
+    FakeSysfs m_sysfs;
+    std::unique_ptr<TolvarenDiagnostics> m_window;
+    std::unique_ptr<TolvarenDiagnostics> m_otherWindow;
+};
+
+QString Text(QWidget* parent, const char* name)
+{
+    auto* label = parent->findChild<QLabel*>(QString::fromLatin1(name));
+    return label ? label->text() : QStringLiteral("<no %1>").arg(QString::fromLatin1(name));
+}
+
+// ---- Status texts, each from its cause -----------------------------------------------------
+
+TEST_F(TolvarenDiagnosticsTest, WithoutAnyPortTheIdleFaceWaitsForOne)
+{
+    TolvarenDiagnostics* window = Create();
+    EXPECT_EQ(window->size(), QSize(458, 400));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tolvaren Diagnostics v%1.%2")
+                                         .arg(TOLVAREN_VERSION_MAJOR)
+                                         .arg(TOLVAREN_VERSION_MINOR));
+    EXPECT_EQ(window->Comms()->GetConfiguredCommPort(), 0);
+    EXPECT_EQ(window->StatusText(), QStringLiteral("Waiting for an available serial port..."));
+    EXPECT_EQ(window->CardWidget(), nullptr);
+    // Polling goes on and keeps the text.
+    SignalCounter status(window, &TolvarenDiagnostics::StatusTextChanged);
+    ASSERT_TRUE(status.Wait(2));
+    EXPECT_EQ(window->StatusText(), QStringLiteral("Waiting for an available serial port..."));
+}
+
+TEST_F(TolvarenDiagnosticsTest, AConfiguredPortThatIsAbsentIsWaitedForAndGroupsStayApart)
+{
+    {
+        QSettings settings;
+        settings.setValue(QStringLiteral("MainWindow/preferredPortNum"), 7);
+    }
+    TolvarenDiagnostics* main = Create(QStringLiteral("MainWindow"));
+    TolvarenDiagnostics* output = Create(QStringLiteral("OutputWindow"));
+    EXPECT_EQ(main->StatusText(), QStringLiteral("Waiting for COM7 to be available..."));
+    EXPECT_EQ(output->StatusText(), QStringLiteral("Waiting for an available serial port..."));
+
+    // Closing saves each window's port in its own group.
+    output->Comms()->SetCommPort(9);
+    main->close();
+    output->close();
+    QSettings settings;
+    EXPECT_EQ(settings.value(QStringLiteral("MainWindow/preferredPortNum")).toInt(), 7);
+    EXPECT_EQ(settings.value(QStringLiteral("OutputWindow/preferredPortNum")).toInt(), 9);
+    // Without a card face neither window has a size or position to keep.
+    EXPECT_FALSE(settings.contains(QStringLiteral("MainWindow/size")));
+    EXPECT_FALSE(settings.contains(QStringLiteral("OutputWindow/pos")));
+}
+
+TEST_F(TolvarenDiagnosticsTest, TwoUsbAdaptersNeedAManualChoice)
+{
+    PtyPair first, second;
+    m_sysfs.AddUsbAdapter("ttyUSB0", first.SlavePath(), "FT232R USB UART");
+    m_sysfs.AddUsbAdapter("ttyUSB1", second.SlavePath(), "CP2102 USB to UART");
+    TolvarenDiagnostics* window = Create();
+    WaitForStatus(window, QStringLiteral("Many ports available - manual choice needed"));
+}
+
+TEST_F(TolvarenDiagnosticsTest, ACardThatDoesNotAnswerIsWaitedFor)
+{
+    PtyPair port;
+    m_sysfs.AddUsbAdapter("ttyUSB0", port.SlavePath(), "FT232R USB UART");
+    // The master asks, nobody answers, the reply time-out ends the gathering.
+    ByteVec request;
+    std::thread device([&] { request = port.Read(8); });
+    TolvarenDiagnostics* window = Create();
+    WaitForStatus(window, QStringLiteral("Using COM200, waiting for card..."));
+    device.join();
+    EXPECT_EQ(request.size(), 8u);
+    EXPECT_TRUE(window->StatusToolTip().isEmpty());
+}
+
+TEST_F(TolvarenDiagnosticsTest, AGeneralErrorShowsAnInvalidResponseWithTheErrorAsTooltip)
+{
+    PtyPair port;
+    m_sysfs.AddUsbAdapter("ttyUSB0", port.SlavePath(), "FT232R USB UART");
+    // The device on the port answers the first request as if it were node 2.
+    std::thread device([&port] {
+        const ByteVec request = port.Read(8);
+        if (request.size() < 2)
+            return;
+        ByteVec reply{2, request[1], 2, 0, 1};
+        AppendModbusCrc(reply);
+        port.Write(reply);
+    });
+    TolvarenDiagnostics* window = Create();
+    const bool seen = WaitForStatus(window, QStringLiteral("Invalid response from card"));
+    device.join();
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(window->StatusToolTip(), QStringLiteral("Last error: wrong node replied!"));
+}
+
+struct FirmwareCase
+{
+    std::uint16_t version;
+    const char* text;
+};
+
+TEST_F(TolvarenDiagnosticsTest, FirmwareTooOldOrTooNewStopsOnTheIdleFaceAndKeepsPolling)
+{
+    const FirmwareCase cases[] = {
+        {1, "Card firmware is too old"},
+        {11, "Card firmware is too new - upgrade this PC application"},
+    };
+    for (const FirmwareCase& c : cases) {
+        SCOPED_TRACE(c.version);
+        auto card = boost::make_shared<FakeCard>(1, c.version);
+        TolvarenDiagnostics* window = Create();
+        window->Comms()->UseCommsInterface(card);
+        ASSERT_TRUE(WaitForStatus(window, QString::fromLatin1(c.text)));
+        EXPECT_TRUE(window->StatusToolTip().isEmpty());
+        EXPECT_EQ(window->CardWidget(), nullptr);
+        // A new card or firmware would be found: the card is asked again.
+        card->ClearRequests();
+        EXPECT_TRUE(RunUntil([&] { return card->RequestCount() > 0; }));
+        m_window.reset();
+    }
+}
+
+// ---- The card face -------------------------------------------------------------------------
+
+TEST_F(TolvarenDiagnosticsTest, SimulateCardShowsTheSimulatedCardsFace)
+{
+    TolvarenDiagnostics* window = Create();
+    SignalCounter created(window, &TolvarenDiagnostics::CardFaceCreated);
+    SignalCounter refreshed(window, &TolvarenDiagnostics::CardFaceRefreshed);
+    auto* button = window->findChild<QPushButton*>(QStringLiteral("simulateInputCardButton"));
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(), QStringLiteral("Simulate card"));
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_TRUE(created.Wait());
+    ASSERT_TRUE(refreshed.Wait());
+
+    TolvarenCardWidget* card = window->CardWidget();
+    ASSERT_NE(card, nullptr);
+    EXPECT_EQ(window->centralWidget(), card);
+    EXPECT_EQ(Text(card, "titleLabel"), QStringLiteral("KTV-ROLM-73C6E - Serial Number 0"));
+
+    const TolvarenSnapshot& snapshot = window->Gatherer()->Snapshot();
+    ASSERT_EQ(snapshot.numInputs, 24u);
+    ASSERT_EQ(snapshot.numOutputs, 24u);
+    EXPECT_EQ(snapshot.inputLabels[0], "Input 1");
+    const std::vector<IoPointWidget*>& rows = card->DetailsWidget()->PointRows();
+    ASSERT_EQ(rows.size(), 48u);
+    int inputs = 0, outputs = 0;
+    for (IoPointWidget* row : rows) {
+        const bool input = row->Direction() == Tolvaren::Input;
+        (input ? inputs : outputs)++;
+        const std::string& label = input ? snapshot.inputLabels.at(row->Index())
+                                         : snapshot.outputLabels.at(row->Index());
+        EXPECT_EQ(Text(row, "labelLabel").toStdString(), label);
+    }
+    EXPECT_EQ(inputs, 24);
+    EXPECT_EQ(outputs, 24);
+
+    // The first card face takes the default size, as far as the face's minimum allows.
+    EXPECT_EQ(window->height(), 700);
+    EXPECT_EQ(window->width(), std::max(600, window->minimumSizeHint().width()));
+
+    // The simulated card is not a port to remember; size and position are kept.
+    window->close();
+    QSettings settings;
+    EXPECT_FALSE(settings.contains(QStringLiteral("MainWindow/preferredPortNum")));
+    EXPECT_EQ(settings.value(QStringLiteral("MainWindow/size")).toSize(), window->size());
+    EXPECT_EQ(settings.value(QStringLiteral("MainWindow/pos")).toPoint(), window->pos());
+}
+
+TEST_F(TolvarenDiagnosticsTest, ACardThatStopsAnsweringComesBackWithItsSizeAndScrollPosition)
+{
+    PluggedCard plugged(4, 9);
+    TolvarenDiagnostics* window = Create();
+    SignalCounter created(window, &TolvarenDiagnostics::CardFaceCreated);
+    SignalCounter refreshed(window, &TolvarenDiagnostics::CardFaceRefreshed);
+    window->Comms()->UseCommsInterface(plugged.card);
+    ASSERT_TRUE(created.Wait());
+    ASSERT_TRUE(refreshed.Wait());
+
+    const QSize chosenSize(window->minimumSizeHint().width() + 40, 450);
+    window->resize(chosenSize);
+    window->move(30, 40);
+    QScrollBar* scroll = window->CardWidget()->CurrentScrollArea()->verticalScrollBar();
+    ASSERT_TRUE(RunUntil([&] { return scroll->maximum() > 300; }));
+    scroll->setValue(300);
+    const QPoint position = window->pos();
+
+    plugged.card->SetDropAllReplies(true);
+    ASSERT_TRUE(WaitForStatus(window, QStringLiteral("Using COM0, waiting for card...")));
+    EXPECT_EQ(window->CardWidget(), nullptr);
+    EXPECT_EQ(window->size(), QSize(458, 400));
+    QSettings settings;
+    EXPECT_EQ(settings.value(QStringLiteral("MainWindow/size")).toSize(), chosenSize);
+    EXPECT_EQ(settings.value(QStringLiteral("MainWindow/pos")).toPoint(), position);
+
+    plugged.card->SetDropAllReplies(false);
+    ASSERT_TRUE(created.Wait());
+    ASSERT_NE(window->CardWidget(), nullptr);
+    EXPECT_EQ(window->size(), chosenSize);
+    EXPECT_EQ(window->pos(), position);
+    EXPECT_EQ(position, QPoint(30, 40));
+    QScrollBar* newScroll = window->CardWidget()->CurrentScrollArea()->verticalScrollBar();
+    EXPECT_NE(newScroll, scroll);
+    EXPECT_TRUE(RunUntil([&] { return newScroll->value() == 300; }))
+        << "vertical scroll position " << newScroll->value();
+}
+
+TEST_F(TolvarenDiagnosticsTest, NothingIsReadWhileTheWindowIsMinimized)
+{
+    PluggedCard plugged(2, 10);
+    TolvarenDiagnostics* window = Create();
+    SignalCounter created(window, &TolvarenDiagnostics::CardFaceCreated);
+    SignalCounter refreshed(window, &TolvarenDiagnostics::CardFaceRefreshed);
+    SignalCounter skipped(window, &TolvarenDiagnostics::PollSkippedWhileHidden);
+    window->Comms()->UseCommsInterface(plugged.card);
+    ASSERT_TRUE(created.Wait());
+    ASSERT_TRUE(refreshed.Wait());
+
+    window->showMinimized();
+    // Polls never overlap: once one has been skipped, no gathering is running.
+    ASSERT_TRUE(skipped.Wait());
+    plugged.card->ClearRequests();
+    ASSERT_TRUE(skipped.Wait(3));
+    EXPECT_EQ(plugged.card->RequestCount(), 0u);
+
+    window->showNormal();
+    ASSERT_TRUE(refreshed.Wait());
+    EXPECT_GT(plugged.card->RequestCount(), 0u);
+}
+
+TEST_F(TolvarenDiagnosticsTest, F5RereadsTheWholeCardIntoANewFace)
+{
+    PluggedCard plugged(1, 9);
+    TolvarenDiagnostics* window = Create();
+    SignalCounter created(window, &TolvarenDiagnostics::CardFaceCreated);
+    SignalCounter refreshed(window, &TolvarenDiagnostics::CardFaceRefreshed);
+
+    // On the idle face a refresh has nothing to do.
+    QTest::keyClick(window, Qt::Key_F5);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    window->Comms()->UseCommsInterface(plugged.card);
+    ASSERT_TRUE(created.Wait());
+    ASSERT_TRUE(refreshed.Wait());
+    QPointer<TolvarenCardWidget> first = window->CardWidget();
+
+    plugged.card->ClearRequests();
+    QTest::keyClick(window, Qt::Key_F5);
+    QTest::keyClick(window, Qt::Key_F5);
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_FALSE(first->isEnabled());
+    ASSERT_TRUE(created.Wait());
+    EXPECT_TRUE(first.isNull());
+    ASSERT_NE(window->CardWidget(), nullptr);
+    EXPECT_TRUE(window->CardWidget()->isEnabled());
+    // Two presses, one busy cursor, and it is gone again.
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    // A full read: the register-map version is asked again.
+    bool versionRead = false;
+    for (const FakeCardRequest& request : plugged.card->Requests())
+        versionRead = versionRead || (request.functionCode == 4 && request.address == 65433);
+    EXPECT_TRUE(versionRead);
+}
+
+TEST_F(TolvarenDiagnosticsTest, ControlF12SimulatesACardFromTheIdleFace)
+{
+    TolvarenDiagnostics* window = Create();
+    SignalCounter created(window, &TolvarenDiagnostics::CardFaceCreated);
+    QTest::keyClick(window, Qt::Key_F12);
+    QTest::keyClick(window, Qt::Key_F12, Qt::ShiftModifier | Qt::ControlModifier);
+    EXPECT_FALSE(window->Comms()->HasSubstitute());
+    QTest::keyClick(window, Qt::Key_F12, Qt::ControlModifier);
+    EXPECT_TRUE(window->Comms()->HasSubstitute());
+    ASSERT_TRUE(created.Wait());
+
+    // With the card face shown it does nothing: the gatherer is kept.
+    TolvarenSnapshotGatherer* gatherer = window->Gatherer();
+    ASSERT_NE(gatherer, nullptr);
+    QTest::keyClick(window, Qt::Key_F12, Qt::ControlModifier);
+    EXPECT_EQ(window->Gatherer(), gatherer);
+}
+
+TEST_F(TolvarenDiagnosticsTest, TheCardFaceIsNotReplacedWhileItsModalDialogIsOpen)
+{
+    PluggedCard plugged(4, 9);
+    TolvarenDiagnostics* window = Create();
+    SignalCounter created(window, &TolvarenDiagnostics::CardFaceCreated);
+    SignalCounter refreshed(window, &TolvarenDiagnostics::CardFaceRefreshed);
+    window->Comms()->UseCommsInterface(plugged.card);
+    ASSERT_TRUE(created.Wait());
+    ASSERT_TRUE(refreshed.Wait());
+
+    auto* app = qobject_cast<EventLoopTrackingApp*>(QCoreApplication::instance());
+    ASSERT_NE(app, nullptr);
+    QPointer<TolvarenCardWidget> face = window->CardWidget();
+    bool resetWaited = false, faceKeptMeanwhile = false, dialogClosed = false;
+    // An edit of the card face opens a dialog; meanwhile the card stops answering.
+    QTimer::singleShot(0, face, [&] {
+        QDialog dialog(face);
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, &dialog, [&] {
+            if (app->DeferredCallCount() == 0)
+                return;
+            resetWaited = true;
+            faceKeptMeanwhile = !face.isNull() && window->CardWidget() == face;
+            dialog.accept();
+        });
+        watch.start(5);
+        QTimer::singleShot(15000, &dialog, &QDialog::reject);
+        plugged.card->SetDropAllReplies(true);
+        dialog.exec();
+        dialogClosed = true;
+    });
+    ASSERT_TRUE(RunUntil([&] { return dialogClosed; }, 20000));
+    EXPECT_TRUE(resetWaited);
+    EXPECT_TRUE(faceKeptMeanwhile);
+    // Once the dialog's handler has returned, the window goes back to the idle face.
+    EXPECT_TRUE(RunUntil([&] { return face.isNull(); }));
+    EXPECT_EQ(window->CardWidget(), nullptr);
+    EXPECT_EQ(window->StatusText(), QStringLiteral("Using COM0, waiting for card..."));
+}
+
+TEST_F(TolvarenDiagnosticsTest, ASavedPositionNearOrBeyondTheDesktopEdgeIsNotUsed)
+{
+    const QRect desktop = QApplication::desktop()->geometry();
+    struct PositionCase
+    {
+        QPoint saved;
+        bool used;
+    };
+    const PositionCase cases[] = {
+        {QPoint(desktop.x() + 40, desktop.y() + 30), true},
+        {QPoint(desktop.x() + desktop.width() - 5, desktop.y() + 30), false},
+        {QPoint(desktop.x() - 20, desktop.y() + 30), false},
+        {QPoint(desktop.x() + 40, desktop.y() + desktop.height() - 5), false},
+    };
+    for (const PositionCase& c : cases) {
+        SCOPED_TRACE(c.saved.x());
+        {
+            QSettings settings;
+            settings.setValue(QStringLiteral("MainWindow/pos"), c.saved);
+            settings.setValue(QStringLiteral("MainWindow/size"), QSize(500, 300));
+        }
+        PluggedCard plugged(1, 9);
+        TolvarenDiagnostics* window = Create();
+        SignalCounter created(window, &TolvarenDiagnostics::CardFaceCreated);
+        window->Comms()->UseCommsInterface(plugged.card);
+        ASSERT_TRUE(created.Wait());
+        EXPECT_EQ(window->height(), 300);
+        // The card face may be wider than the small screen of the test platform, which then
+        // keeps the window's x in view; y tells which placement was chosen.
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        const int centredY = qRound((screen.height() - window->height()) / 2.0);
+        if (c.used) {
+            EXPECT_NEAR(window->x(), c.saved.x(), 1); // the window's one-pixel nudge
+            EXPECT_EQ(window->y(), c.saved.y());
+        } else {
+            EXPECT_EQ(window->y(), centredY);
+        }
+        m_window.reset();
+    }
+}
+
+TEST_F(TolvarenDiagnosticsTest, ClosingDuringAGatheringWaitsForIt)
+{
+    PluggedCard plugged(4, 9);
+    plugged.card->SetReplyDelay(20);
+    TolvarenDiagnostics* window = Create();
+    window->Comms()->UseCommsInterface(plugged.card);
+    ASSERT_TRUE(RunUntil([&] { return plugged.card->RequestCount() >= 3; }));
+    ASSERT_NE(window->Gatherer(), nullptr);
+    window->close();
+    m_window.reset();
+    // Everything that read the card has gone with the window.
+    const std::size_t requests = plugged.card->RequestCount();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(plugged.card->RequestCount(), requests);
+}
+
+} // namespace
