@@ -78,7 +78,18 @@ boost::future<std::uint16_t> TolvarenCommsCommon::GetRegisterVersion()
     if (cached != 0) {
         return Ready<std::uint16_t>(cached);
     }
-    return m_calls.Call<std::uint16_t>([this] { return RegisterVersionNow(); });
+    // One request; the answer is cached as it arrives, without a thread of its own.
+    boost::future<unsigned short> read;
+    {
+        auto lock = LockMaster();
+        read = master.ReadInputRegister(regRegisterVersion);
+    }
+    return m_then.ThenInline<std::uint16_t, unsigned short>(
+        std::move(read), [this](boost::future<unsigned short>& f) -> std::uint16_t {
+            const std::uint16_t version = f.get();
+            m_cachedRegisterVersion = version;
+            return version;
+        });
 }
 
 int TolvarenCommsCommon::AcceptCardType(unsigned short value)
@@ -106,20 +117,20 @@ boost::future<int> TolvarenCommsCommon::GetCardType(bool useCached)
     if (useCached && cached != 0) {
         return Ready<int>(cached);
     }
-    return m_then.Then<int, unsigned short>(
+    return m_then.ThenInline<int, unsigned short>(
         ReadSingleRegister(false, regCardType),
         [this](boost::future<unsigned short>& f) { return AcceptCardType(f.get()); });
 }
 
 boost::future<unsigned> TolvarenCommsCommon::GetNumInputs()
 {
-    return m_then.Then<unsigned, int>(
+    return m_then.ThenInline<unsigned, int>(
         GetCardType(true), [](boost::future<int>& f) { return TolvarenNumInputs(f.get()); });
 }
 
 boost::future<unsigned> TolvarenCommsCommon::GetNumOutputs()
 {
-    return m_then.Then<unsigned, int>(
+    return m_then.ThenInline<unsigned, int>(
         GetCardType(true), [](boost::future<int>& f) { return TolvarenNumOutputs(f.get()); });
 }
 
@@ -162,14 +173,14 @@ boost::future<std::string> TolvarenCommsCommon::GetFirmwareVersionString()
 
 boost::future<float> TolvarenCommsCommon::GetBoardVoltage()
 {
-    return m_then.Then<float, unsigned short>(
+    return m_then.ThenInline<float, unsigned short>(
         ReadSingleRegister(false, regBoardMillivolts),
         [](boost::future<unsigned short>& f) { return f.get() / 1000.0f; });
 }
 
 boost::future<std::string> TolvarenCommsCommon::GetSoftwareBuildDate()
 {
-    return m_then.Then<std::string, ByteVec>(Qel(QEL_GET_BUILD_DATE),
+    return m_then.ThenInline<std::string, ByteVec>(Qel(QEL_GET_BUILD_DATE),
                                              [](boost::future<ByteVec>& f) {
                                                  const ByteVec bytes = f.get();
                                                  return std::string(bytes.begin(), bytes.end());
@@ -178,7 +189,7 @@ boost::future<std::string> TolvarenCommsCommon::GetSoftwareBuildDate()
 
 boost::future<std::string> TolvarenCommsCommon::GetConfigText()
 {
-    return m_then.Then<std::string, ByteVec>(Qel(QEL_GET_CONFIG_TEXT),
+    return m_then.ThenInline<std::string, ByteVec>(Qel(QEL_GET_CONFIG_TEXT),
                                              [](boost::future<ByteVec>& f) {
                                                  const ByteVec bytes = f.get();
                                                  return std::string(bytes.begin(), bytes.end());
@@ -233,7 +244,7 @@ ByteVec TolvarenCommsCommon::ReadEe(std::uint32_t address, std::uint8_t length)
 
 boost::future<std::vector<float>> TolvarenCommsCommon::ReadCalibrationBlock(std::uint8_t block)
 {
-    return m_then.Then<std::vector<float>, ByteVec>(
+    return m_then.ThenInline<std::vector<float>, ByteVec>(
         Qel(QEL_READ_CALIBRATION, ByteVec{block}), [](boost::future<ByteVec>& f) {
             const ByteVec bytes = f.get();
             if (bytes.size() % 4 != 0) {
@@ -313,6 +324,6 @@ ByteVec TolvarenCommsCommon::SendQelCommandAndWait(std::uint16_t subCommand, con
 boost::future<void> TolvarenCommsCommon::QelIgnoringReply(std::uint16_t subCommand,
                                                           const ByteVec& args)
 {
-    return m_then.Then<void, ByteVec>(Qel(subCommand, args),
+    return m_then.ThenInline<void, ByteVec>(Qel(subCommand, args),
                                       [](boost::future<ByteVec>& f) { f.get(); });
 }

@@ -22,8 +22,10 @@
 // datalink for one user action, one gathering or one window; the datalink must outlive it.
 //
 // Operations return futures unless marked blocking. Single accesses return the Modbus layer's
-// future directly; computed results come from a continuation; operations that need several
-// accesses run as one call on a worker thread of this object, waiting for each access in turn.
+// future directly, or with a short inline continuation that converts the reply as it arrives (no
+// thread of its own); operations that need several accesses, or that must first learn the card
+// type or register-map version, run as one call on a worker thread of this object, waiting for
+// each access in turn.
 //
 // Threads: an instance is driven from one thread at a time (the user-interface thread, or the
 // gatherer's worker). Its workers and continuations run on threads of its own scopes; requests
@@ -219,6 +221,10 @@ public:
     ByteVec SendQelCommandAndWait(std::uint16_t subCommand, const ByteVec& args = ByteVec());
 
 private:
+    // The gatherer waits for every operation on its own worker thread anyway, so it uses the
+    // blocking forms of multi-request operations directly instead of a thread per operation.
+    friend class TolvarenSnapshotGatherer;
+
     // Blocking forms, for use on this object's workers (or by blocking operations).
     std::uint16_t RegisterVersionNow();
     int CardTypeNow(bool useCached);
@@ -226,6 +232,10 @@ private:
     std::uint16_t Address(std::uint16_t base, Tolvaren::IoDirection dir, unsigned index);
     bool NotesSupportedNow();
     CPackedVal ReadNamedVariableNow(const std::string& name);
+    std::string IoNoteNow(Tolvaren::IoDirection dir, unsigned index);
+    // Decoders of single replies, shared by the blocking forms and the inline continuations.
+    static bool NotesProbeAnswer(boost::future<ByteVec>& probe);
+    static CPackedVal NamedVariableFromReply(std::uint16_t version, const ByteVec& reply);
 
     // A read that issues one request once the card type (needsType) and the register-map version
     // (needsVersion) are known. When they are cached it is issued at once and the function

@@ -125,7 +125,12 @@ bool TolvarenCommsCommon::AreCardParamsSupported()
 CPackedVal TolvarenCommsCommon::ReadNamedVariableNow(const std::string& name)
 {
     const std::uint16_t version = RegisterVersionNow();
-    const ByteVec reply = Qel(QEL_READ_NAMED_VAR, ByteVec(name.begin(), name.end())).get();
+    return NamedVariableFromReply(version,
+                                  Qel(QEL_READ_NAMED_VAR, ByteVec(name.begin(), name.end())).get());
+}
+
+CPackedVal TolvarenCommsCommon::NamedVariableFromReply(std::uint16_t version, const ByteVec& reply)
+{
     if (version >= firstVersionWithPackedValues) {
         return CPackedVal(reply);
     }
@@ -140,12 +145,27 @@ CPackedVal TolvarenCommsCommon::ReadNamedVariableNow(const std::string& name)
 
 boost::future<CPackedVal> TolvarenCommsCommon::ReadNamedVariable(const std::string& name)
 {
-    return m_calls.Call<CPackedVal>([this, name] { return ReadNamedVariableNow(name); });
+    const std::uint16_t version = m_cachedRegisterVersion;
+    if (version == 0) {
+        return m_calls.Call<CPackedVal>([this, name] { return ReadNamedVariableNow(name); });
+    }
+    // The version is known: one request, decoded as the reply arrives.
+    return m_then.ThenInline<CPackedVal, ByteVec>(
+        Qel(QEL_READ_NAMED_VAR, ByteVec(name.begin(), name.end())),
+        [version](boost::future<ByteVec>& f) { return NamedVariableFromReply(version, f.get()); });
 }
 
 boost::future<float> TolvarenCommsCommon::ReadNamedVariableAsFloat(const std::string& name)
 {
-    return m_calls.Call<float>([this, name] { return ReadNamedVariableNow(name).AsFloat(); });
+    const std::uint16_t version = m_cachedRegisterVersion;
+    if (version == 0) {
+        return m_calls.Call<float>([this, name] { return ReadNamedVariableNow(name).AsFloat(); });
+    }
+    return m_then.ThenInline<float, ByteVec>(
+        Qel(QEL_READ_NAMED_VAR, ByteVec(name.begin(), name.end())),
+        [version](boost::future<ByteVec>& f) {
+            return NamedVariableFromReply(version, f.get()).AsFloat();
+        });
 }
 
 boost::future<void> TolvarenCommsCommon::WriteNamedVariable(const std::string& name,

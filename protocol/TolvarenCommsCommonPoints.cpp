@@ -65,13 +65,13 @@ boost::future<void> TolvarenCommsCommon::SetPartNumber(IoDirection dir, unsigned
 
 boost::future<Date> TolvarenCommsCommon::GetCalibrationDate(IoDirection dir, unsigned index)
 {
-    return m_calls.Call<Date>([this, dir, index] {
+    auto read = ReadWhenKnown<ByteVec>(false, dir == Output, [this, dir, index] {
         const std::uint16_t address = Address(baseCalibrationDate, dir, index);
         auto lock = LockMaster();
-        auto read = master.ReadRegistersAsData(ModbusMaster::HoldingRegisters, address, 4);
-        lock.unlock();
-        return Date::FromByteVec(read.get());
+        return master.ReadRegistersAsData(ModbusMaster::HoldingRegisters, address, 4);
     });
+    return m_then.ThenInline<Date, ByteVec>(
+        std::move(read), [](boost::future<ByteVec>& f) { return Date::FromByteVec(f.get()); });
 }
 
 boost::future<void> TolvarenCommsCommon::SetCalibrationDate(IoDirection dir, unsigned index,
@@ -165,8 +165,14 @@ bool TolvarenCommsCommon::NotesSupportedNow()
     if (RegisterVersionNow() <= 5) {
         return false;
     }
+    auto probe = Qel(QEL_READ_NOTE_START, U16(0));
+    return NotesProbeAnswer(probe);
+}
+
+bool TolvarenCommsCommon::NotesProbeAnswer(boost::future<ByteVec>& probe)
+{
     try {
-        Qel(QEL_READ_NOTE_START, U16(0)).get();
+        probe.get();
     } catch (const Modbus::Error& e) {
         if (e.IsExceptionReply(illegalFunction)) {
             return false;
@@ -178,7 +184,15 @@ bool TolvarenCommsCommon::NotesSupportedNow()
 
 boost::future<bool> TolvarenCommsCommon::AreIoPointNotesSupported()
 {
-    return m_calls.Call<bool>([this] { return NotesSupportedNow(); });
+    const std::uint16_t version = m_cachedRegisterVersion;
+    if (version == 0) {
+        return m_calls.Call<bool>([this] { return NotesSupportedNow(); });
+    }
+    // The version is known: at most the probe is left, one request.
+    if (version <= 5) {
+        return ProtocolBytes::Ready(false);
+    }
+    return m_then.ThenInline<bool, ByteVec>(Qel(QEL_READ_NOTE_START, U16(0)), &NotesProbeAnswer);
 }
 
 unsigned TolvarenCommsCommon::NoteIndex(IoDirection dir, unsigned index)
@@ -188,21 +202,24 @@ unsigned TolvarenCommsCommon::NoteIndex(IoDirection dir, unsigned index)
 
 boost::future<std::string> TolvarenCommsCommon::GetIoNote(IoDirection dir, unsigned index)
 {
-    return m_calls.Call<std::string>([this, dir, index] {
-        std::string text;
-        if (!NotesSupportedNow()) {
-            return text;
-        }
-        Qel(QEL_READ_NOTE_START, U16(static_cast<std::uint16_t>(NoteIndex(dir, index)))).get();
-        for (;;) {
-            const ByteVec piece = Qel(QEL_READ_NOTE_NEXT).get();
-            if (piece.empty()) {
-                break;
-            }
-            text.append(piece.begin(), piece.end());
-        }
+    return m_calls.Call<std::string>([this, dir, index] { return IoNoteNow(dir, index); });
+}
+
+std::string TolvarenCommsCommon::IoNoteNow(IoDirection dir, unsigned index)
+{
+    std::string text;
+    if (!NotesSupportedNow()) {
         return text;
-    });
+    }
+    Qel(QEL_READ_NOTE_START, U16(static_cast<std::uint16_t>(NoteIndex(dir, index)))).get();
+    for (;;) {
+        const ByteVec piece = Qel(QEL_READ_NOTE_NEXT).get();
+        if (piece.empty()) {
+            break;
+        }
+        text.append(piece.begin(), piece.end());
+    }
+    return text;
 }
 
 boost::future<void> TolvarenCommsCommon::SetIoNote(IoDirection dir, unsigned index,

@@ -8,6 +8,8 @@
 #include <boost/chrono.hpp>
 #include <boost/exception_ptr.hpp>
 #include <boost/make_shared.hpp>
+#include <boost/thread/lock_guard.hpp>
+#include <boost/thread/lock_types.hpp>
 #include <boost/throw_exception.hpp>
 
 #include "modbus/ModbusErrors.h"
@@ -51,6 +53,12 @@ TolvarenSnapshotGatherer::TolvarenSnapshotGatherer(ModbusMasterDatalink& datalin
 
 TolvarenSnapshotGatherer::~TolvarenSnapshotGatherer()
 {
+    {
+        boost::lock_guard<boost::mutex> lock(m_jobMutex);
+        m_stopping = true;
+    }
+    m_jobChanged.notify_all();
+    // A gathering already asked for (running or still queued) is finished first.
     if (m_worker.joinable()) {
         m_worker.join();
     }
@@ -63,13 +71,63 @@ void TolvarenSnapshotGatherer::SetGatheringOccurringCallback(boost::function<voi
 
 boost::future<void> TolvarenSnapshotGatherer::RefreshSnapshot()
 {
-    if (m_worker.joinable() && !m_worker.try_join_for(boost::chrono::milliseconds(100))) {
+    boost::unique_lock<boost::mutex> lock(m_jobMutex);
+    if (m_busy && !m_jobChanged.wait_for(lock, boost::chrono::milliseconds(100),
+                                         [this] { return !m_busy; })) {
         boost::throw_exception(ExceptionWithString("RefreshSnapshot() already occurring"));
     }
     auto promise = std::make_shared<boost::promise<void>>();
     boost::future<void> result = promise->get_future();
-    m_worker = boost::thread([this, promise] { Gather(*promise); });
+    if (!m_workerRunning) {
+        // First gathering, or the worker was interrupted: it has left its loop already.
+        if (m_worker.joinable()) {
+            m_worker.join();
+        }
+        m_worker = boost::thread([this] { WorkerLoop(); });
+        m_workerRunning = true;
+    }
+    m_job = std::move(promise);
+    m_busy = true;
+    lock.unlock();
+    m_jobChanged.notify_all();
     return result;
+}
+
+void TolvarenSnapshotGatherer::WorkerLoop()
+{
+    try {
+        for (;;) {
+            std::shared_ptr<boost::promise<void>> job;
+            {
+                boost::unique_lock<boost::mutex> lock(m_jobMutex);
+                while (!m_job && !m_stopping) {
+                    m_jobChanged.wait(lock);
+                }
+                if (!m_job) {
+                    m_workerRunning = false;
+                    return;
+                }
+                job.swap(m_job);
+            }
+            Gather(*job);
+            {
+                boost::lock_guard<boost::mutex> lock(m_jobMutex);
+                m_busy = false;
+            }
+            m_jobChanged.notify_all();
+        }
+    } catch (const boost::thread_interrupted&) {
+        // The gathering's promise has gone unsatisfied (broken promise for its waiter). The next
+        // RefreshSnapshot starts a new worker.
+        {
+            boost::lock_guard<boost::mutex> lock(m_jobMutex);
+            m_job.reset();
+            m_busy = false;
+            m_workerRunning = false;
+        }
+        m_jobChanged.notify_all();
+        throw;
+    }
 }
 
 void TolvarenSnapshotGatherer::Gather(boost::promise<void>& promise)
@@ -159,8 +217,8 @@ void TolvarenSnapshotGatherer::GatherFull(TolvarenCommsCommon& comms)
                 (dir == Input ? s.inputDates : s.outputDates)[i] =
                     comms.GetCalibrationDate(dir, i).get();
                 if (s.notesSupported) {
-                    (dir == Input ? s.inputNotes : s.outputNotes)[i] =
-                        comms.GetIoNote(dir, i).get();
+                    // Several requests: read here rather than on a thread of the comms object.
+                    (dir == Input ? s.inputNotes : s.outputNotes)[i] = comms.IoNoteNow(dir, i);
                 }
             }
         }
@@ -217,12 +275,18 @@ void TolvarenSnapshotGatherer::GatherIncremental(TolvarenCommsCommon& comms)
     TolvarenSnapshot& s = m_snapshot;
     const std::uint16_t version = s.registerVersion;
     s.boardVoltage = comms.GetBoardVoltage().get();
+    // The bulk reads learn the card type and the register-map version on first use, and an
+    // operation that has to learn them first runs on a thread of its own. Learning them here,
+    // at the same points, sends the same requests in the same order and lets every bulk read
+    // below go out at once.
+    comms.GetCardType(true).get();
     s.inputValues = comms.GetValues(Input).get();
     s.outputValues = comms.GetValues(Output).get();
     if (s.cardType == inputCard) {
         s.overrideValues.assign(s.numInputs, 0.0f);
         s.overrideActive.assign(s.numInputs, false);
     } else {
+        comms.GetRegisterVersion().get();
         s.overrideValues = comms.GetOverrideValues().get();
         s.overrideActive = comms.GetOverrideActiveFlags().get();
         s.commsDogBusOffDelay =

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <memory>
+
 #include <boost/function.hpp>
+#include <boost/thread/condition_variable.hpp>
 #include <boost/thread/future.hpp>
+#include <boost/thread/mutex.hpp>
 #include <boost/thread/thread.hpp>
 
 #include "protocol/TolvarenSnapshot.h"
@@ -17,7 +21,9 @@ class TolvarenCommsCommon;
 // user-interface thread). The gathering runs on the gatherer's worker thread, which writes the
 // snapshot without a lock: read Snapshot() only once the future of the last RefreshSnapshot() is
 // ready and until the next RefreshSnapshot(). The gathering-occurring callback runs on the
-// worker thread. The destructor joins the worker.
+// worker thread. The worker is started by the first RefreshSnapshot() and waits between
+// gatherings (starting a thread per gathering costs more than a short gathering on a busy
+// machine); the destructor lets a gathering in progress finish and joins the worker.
 class TolvarenSnapshotGatherer
 {
 public:
@@ -38,6 +44,7 @@ public:
     const TolvarenSnapshot& Snapshot() const { return m_snapshot; }
 
 private:
+    void WorkerLoop();
     void Gather(boost::promise<void>& promise);
     void GatherFull(TolvarenCommsCommon& comms);
     void GatherIncremental(TolvarenCommsCommon& comms);
@@ -46,4 +53,12 @@ private:
     ModbusMasterDatalink& m_datalink;
     boost::function<void()> m_gatheringOccurringCallback;
     boost::thread m_worker;
+
+    // Hand-over between RefreshSnapshot and the worker, guarded by m_jobMutex.
+    boost::mutex m_jobMutex;
+    boost::condition_variable m_jobChanged;
+    std::shared_ptr<boost::promise<void>> m_job; // queued, not yet taken by the worker
+    bool m_busy = false;         // a gathering is queued or running
+    bool m_workerRunning = false;
+    bool m_stopping = false;
 };

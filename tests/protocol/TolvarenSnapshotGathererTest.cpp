@@ -1,5 +1,8 @@
 #include <atomic>
 
+#include <memory>
+
+#include <boost/thread/thread.hpp>
 #include <gtest/gtest.h>
 
 #include "protocol/TolvarenCommsCommon.h"
@@ -339,6 +342,77 @@ TEST(TolvarenSnapshotGathererTest, SimulatedCardEndToEnd)
     EXPECT_FLOAT_EQ(s.outputValues[3], 2.5f);
     EXPECT_FALSE(s.resetOccurred);
     EXPECT_EQ(s.outputLabels.back(), "Output 24");
+}
+
+// The exact requests of an incremental gathering, in order: function code and start address (or
+// vendor sub-command). Each gathering has a new card access object, which learns the card type
+// (910) before the first bulk read and the register-map version (65433) before the first read
+// whose address depends on it.
+struct IncrementalCase
+{
+    int cardType;
+    std::uint16_t version;
+    std::vector<std::pair<int, unsigned>> requests;
+};
+
+TEST(TolvarenSnapshotGathererTest, IncrementalGatheringSendsTheSameRequestsInOrder)
+{
+    const std::vector<IncrementalCase> cases = {
+        {4, 10,
+         {{4, 904}, {4, 910}, {4, 9000}, {3, 9000}, {4, 65433}, {3, 9350}, {1, 9350},
+          {3, 590}, {3, 591}, {2, 590}, {2, 908}, {4, 65400}, {3, 65400}, {4, 911},
+          {3, 65250}, {3, 65200}, {3, 65300}, {1, 912}, {100, 19}, {100, 19}}},
+        {1, 9,
+         {{4, 904}, {4, 910}, {4, 9000}, {2, 908}, {4, 65400}, {4, 911}, {3, 65250},
+          {3, 65200}, {3, 65300}, {1, 912}}},
+        {2, 10,
+         {{4, 904}, {4, 910}, {3, 9000}, {4, 65433}, {3, 9350}, {1, 9350}, {3, 590}, {3, 591},
+          {2, 590}, {2, 908}, {3, 65400}, {4, 911}, {1, 912}, {100, 19}, {100, 19}}},
+        {3, 3,
+         {{4, 904}, {4, 910}, {4, 9000}, {3, 9000}, {4, 65433}, {3, 9300}, {1, 9300},
+          {3, 590}, {3, 591}, {2, 590}, {2, 908}, {4, 65400}, {3, 65400}, {4, 911}}},
+    };
+    for (const IncrementalCase& c : cases) {
+        SCOPED_TRACE("card type " + std::to_string(c.cardType) + ", version " +
+                     std::to_string(c.version));
+        FakeCardRig rig(c.cardType, c.version);
+        TolvarenSnapshotGatherer gatherer(rig.datalink);
+        gatherer.RefreshSnapshot().get();
+        for (int round = 0; round < 2; ++round) {
+            rig.card.ClearRequests();
+            gatherer.RefreshSnapshot().get();
+            std::vector<std::pair<int, unsigned>> seen;
+            for (const FakeCardRequest& r : rig.card.Requests()) {
+                seen.emplace_back(r.functionCode, r.address);
+            }
+            EXPECT_EQ(seen, c.requests);
+        }
+    }
+}
+
+TEST(TolvarenSnapshotGathererTest, DestroyingTheGathererFinishesTheGatheringAskedFor)
+{
+    FakeCardRig rig(4, 9);
+    // Destroyed before its worker has even taken the gathering.
+    boost::future<void> unstarted;
+    {
+        TolvarenSnapshotGatherer gatherer(rig.datalink);
+        unstarted = gatherer.RefreshSnapshot();
+    }
+    EXPECT_NO_THROW(unstarted.get());
+
+    // Destroyed while a gathering waits for the card.
+    auto gatherer = std::make_unique<TolvarenSnapshotGatherer>(rig.datalink);
+    gatherer->RefreshSnapshot().get();
+    rig.card.ClearRequests();
+    rig.card.HoldReplies();
+    boost::future<void> running = gatherer->RefreshSnapshot();
+    ASSERT_TRUE(rig.card.WaitForRequests(1));
+    boost::thread destroyer([&] { gatherer.reset(); });
+    rig.card.ReleaseReplies();
+    destroyer.join();
+    EXPECT_NO_THROW(running.get());
+    EXPECT_EQ(rig.Count(1, 912), 1u); // it ran to its end
 }
 
 } // namespace
