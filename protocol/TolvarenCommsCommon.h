@@ -210,6 +210,19 @@ public:
     void SetAllPointsDigital(Tolvaren::IoDirection dir, bool digital);
     void ClearAllEightDayData();
 
+    // ---- Live and 8-day data ---------------------------------------------------------------
+    // The card's recent samples of one point. A reply too short for its count is the tool's own
+    // request heard back on the bus: it fails with Modbus::TimeoutError, like a missing reply.
+    boost::future<std::vector<float>> GetLiveData(Tolvaren::IoDirection dir, unsigned index);
+    // The next piece of the point's 8-day data from sample firstSample on (oldest is 0); empty
+    // when there are no more samples.
+    boost::future<std::vector<float>> GetHistoricalData(Tolvaren::IoDirection dir, unsigned index,
+                                                        unsigned firstSample);
+    // Payload of sub-commands 16 and 17: count byte n, then n big-endian floats. An empty
+    // payload throws Modbus::ReplyTooShortError "reply zero length (invalid request?)", fewer
+    // bytes than 4n "reply not long enough yet", more Modbus::Error "reply too long".
+    static std::vector<float> ParseSamples(const ByteVec& payload);
+
     // ---- Parameters and named variables ----------------------------------------------------
     boost::future<CardParamsVec> GetParameterDefinitions();
     bool AreCardParamsSupported(); // blocking
