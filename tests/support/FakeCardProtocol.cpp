@@ -1,5 +1,6 @@
 #include "tests/support/FakeCardProtocol.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <boost/thread/lock_guard.hpp>
@@ -101,6 +102,10 @@ struct FakeCardProtocol::State
     std::map<std::string, CPackedVal> variables;
     std::vector<ByteVec> variableWrites;
     std::vector<ParameterReplies> parameters;
+
+    // Keyed by (input, index).
+    std::map<std::pair<bool, unsigned>, std::vector<float>> samples;
+    unsigned samplesPiece = 60; // 60 floats keep a reply within one RTU frame
 
     std::size_t StoredBytesExcept(unsigned index) const
     {
@@ -340,6 +345,35 @@ void FakeCardProtocol::InstallHandlers(FakeCard& card)
         return 0;
     });
 
+    // 16 and 17 say 1 for an input, 18 says 0.
+    card.SetVendorHandler(C::QEL_GET_HISTORICAL_DATA,
+                          [state](const ByteVec& args, ByteVec& payload) {
+                              boost::lock_guard<boost::mutex> lock(state->mutex);
+                              if (args.size() != 4 || args[0] > 1) {
+                                  return illegalDataValue;
+                              }
+                              const auto it = state->samples.find({args[0] == 1, args[1]});
+                              const std::size_t first = (args[2] << 8) | args[3];
+                              std::size_t count = 0;
+                              if (it != state->samples.end() && first < it->second.size()) {
+                                  count = std::min<std::size_t>(state->samplesPiece,
+                                                                it->second.size() - first);
+                              }
+                              payload.assign(1, static_cast<unsigned char>(count));
+                              for (std::size_t i = 0; i < count; ++i) {
+                                  Append(payload, BeFloat(it->second[first + i]));
+                              }
+                              return 0;
+                          });
+    card.SetVendorHandler(C::QEL_CLEAR_HISTORICAL_DATA, [state](const ByteVec& args, ByteVec&) {
+        boost::lock_guard<boost::mutex> lock(state->mutex);
+        if (args.size() != 2 || args[0] > 1) {
+            return illegalDataValue;
+        }
+        state->samples.erase({args[0] == 0, args[1]});
+        return 0;
+    });
+
     card.SetVendorHandler(C::QEL_GET_CONFIG_TEXT, [](const ByteVec&, ByteVec& payload) {
         const std::string text = ConfigText();
         payload.assign(text.begin(), text.end());
@@ -443,4 +477,24 @@ FakeCardProtocol::EnumReply(const std::vector<std::pair<std::string, std::uint16
         Append(reply, Be16(v.second));
     }
     return reply;
+}
+
+void FakeCardProtocol::SetHistoricalSamples(IoDirection dir, unsigned index,
+                                            const std::vector<float>& samples)
+{
+    boost::lock_guard<boost::mutex> lock(m_state->mutex);
+    m_state->samples[{dir == Input, index}] = samples;
+}
+
+std::vector<float> FakeCardProtocol::HistoricalSamples(IoDirection dir, unsigned index) const
+{
+    boost::lock_guard<boost::mutex> lock(m_state->mutex);
+    auto it = m_state->samples.find({dir == Input, index});
+    return it == m_state->samples.end() ? std::vector<float>() : it->second;
+}
+
+void FakeCardProtocol::SetHistoricalPieceSize(unsigned floats)
+{
+    boost::lock_guard<boost::mutex> lock(m_state->mutex);
+    m_state->samplesPiece = floats;
 }

@@ -76,6 +76,14 @@ public:
     // A well-formed enumeration reply of (label, value) entries.
     static ByteVec EnumReply(const std::vector<std::pair<std::string, std::uint16_t>>& values);
 
+    // 8-day samples. Sub-command 17 hands a point's samples out from the requested index on, in
+    // pieces of at most the piece size (count byte, big-endian floats), and [0] past the last;
+    // sub-command 18 erases the point's samples. Points start without samples.
+    void SetHistoricalSamples(Tolvaren::IoDirection dir, unsigned index,
+                              const std::vector<float>& samples);
+    std::vector<float> HistoricalSamples(Tolvaren::IoDirection dir, unsigned index) const;
+    void SetHistoricalPieceSize(unsigned floats);
+
     static const char* ConfigText() { return "DIP 1-4 off, address 1"; }
     static const char* BuildDate() { return "Mar 14 2024 10:20:30"; }
 
