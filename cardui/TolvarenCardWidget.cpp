@@ -10,12 +10,16 @@
 #include <QScrollArea>
 #include <QScrollBar>
 
-#include "async/ScopedAsyncCalls.h"
+#include "app/PostMessageBox.h"
+#include "async/FutureThen.h"
 #include "cardui/CardDetailsWidget.h"
 #include "comms/ExceptionWithString.h"
+#include "graphs/AskCsvFileName.h"
+#include "protocol/HistoricalDataDownloader.h"
 #include "protocol/TolvarenCommsCommon.h"
 #include "protocol/TolvarenSnapshotGatherer.h"
 #include "ui_TolvarenCardWidget.h"
+#include "widgets/ProgressDialog.h"
 
 // The resources of a static library are registered only on request.
 static void InitCardUiResources()
@@ -52,7 +56,7 @@ void SetForeground(QWidget* widget, const QColor& colour)
 
 TolvarenCardWidget::TolvarenCardWidget(ModbusMasterDatalink* datalink, QWidget* parent)
     : QWidget(parent), m_ui(new Ui::TolvarenCardWidget), m_datalink(datalink),
-      m_asyncCalls(new ScopedAsyncCalls)
+      m_asyncCalls(new FutureThen)
 {
     InitCardUiResources();
     m_ui->setupUi(this);
@@ -101,8 +105,7 @@ void TolvarenCardWidget::ConnectToParentSlot(QAction* action, const char* slotSi
 void TolvarenCardWidget::CompleteOptionsMenu(bool trafficLogSupported)
 {
     QMenu* eightDay = m_optionsMenu->addMenu("8-day data");
-    eightDay->addAction("Download all data to CSV file", this, SLOT(DownloadAllHistoricalData()))
-        ->setEnabled(false);
+    eightDay->addAction("Download all data to CSV file", this, SLOT(DownloadAllHistoricalData()));
     eightDay->addAction("Clear all data for all IO", this, SLOT(ClearAllHistoricalData()));
 
     m_modbusTrafficAction =
@@ -200,6 +203,56 @@ void TolvarenCardWidget::ImportFormatHelp()
                              "Lines that don't start with I<n> or O<n> are ignored.\n");
 }
 
+void TolvarenCardWidget::DownloadAllHistoricalData()
+{
+    const QString fileName = AskCsvFileName(this);
+    if (fileName.isEmpty())
+        return;
+
+    // Declared in this order so that the downloader (and its worker) goes before the dialog its
+    // progress is posted to.
+    ProgressDialog dialog(this);
+    HistoricalDataDownloader downloader(*m_datalink, fileName.toUtf8().toStdString(),
+                                        [&dialog](float percent) {
+                                            QMetaObject::invokeMethod(&dialog, "setPercent",
+                                                                      Qt::QueuedConnection,
+                                                                      Q_ARG(float, percent));
+                                        });
+    // The dialog closes only once the worker has stopped.
+    dialog.SetCancelHandler([&downloader, &dialog] {
+        downloader.InterruptAndJoin();
+        dialog.reject();
+    });
+
+    boost::future<void> delivered;
+    try {
+        // A cancelled download abandons its promise: the continuation is not run, so nothing is
+        // reported.
+        delivered = m_asyncCalls->Then<void, void>(
+            downloader.Start(), [&dialog](boost::future<void>& done) {
+                try {
+                    done.get();
+                    PostMessageBox("All data retrieved successfully.");
+                } catch (const std::exception& e) {
+                    PostMessageBox("Failed: " + QString::fromUtf8(e.what()));
+                } catch (...) {
+                    PostMessageBox("Unexpected failure.");
+                }
+                QMetaObject::invokeMethod(&dialog, "accept", Qt::QueuedConnection);
+            });
+    } catch (const std::exception& e) {
+        // No worker could be started.
+        QMessageBox::warning(this, QString(), "Failed: " + QString::fromUtf8(e.what()));
+        return;
+    }
+
+    dialog.exec();
+    downloader.InterruptAndJoin();
+    // The continuation uses the dialog: let it finish (the worker has ended, so it is quick)
+    // before the dialog goes.
+    delivered.wait();
+}
+
 void TolvarenCardWidget::ClearAllHistoricalData()
 {
     if (QMessageBox::question(this, QString(),
@@ -245,7 +298,6 @@ void TolvarenCardWidget::SaveCardConfigToFile() {}
 void TolvarenCardWidget::SetCardConfigFromFile() {}
 void TolvarenCardWidget::DoSetCardConfig(QString) {}
 void TolvarenCardWidget::HandleModuleNamedChanged(QString) {}
-void TolvarenCardWidget::DownloadAllHistoricalData() {}
 void TolvarenCardWidget::ShowModbusTraffic() {}
 void TolvarenCardWidget::ShowDipSwitchConfig() {}
 void TolvarenCardWidget::ShowAboutDialog() {}

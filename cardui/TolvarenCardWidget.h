@@ -12,7 +12,7 @@ class ModbusMasterDatalink;
 class QAction;
 class QMenu;
 class QScrollArea;
-class ScopedAsyncCalls;
+class FutureThen;
 
 namespace Ui {
 class TolvarenCardWidget;
@@ -79,7 +79,8 @@ private:
     QScrollArea* m_currentScrollArea = nullptr;
     int m_pendingScrollHorizontal = 0;
     int m_pendingScrollVertical = 0;
-    std::unique_ptr<ScopedAsyncCalls> m_asyncCalls;
+    // The async-call scope on which the download's outcome is delivered; joined on destruction.
+    std::unique_ptr<FutureThen> m_asyncCalls;
     QMenu* m_optionsMenu = nullptr;
     QAction* m_modbusTrafficAction = nullptr;
 };

@@ -1,6 +1,13 @@
 #include <memory>
 
 #include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -23,6 +30,7 @@
 #include "tests/protocol/FakeCardRig.h"
 #include "tests/support/CardUiRig.h"
 #include "tests/support/FutureWait.h"
+#include "widgets/ProgressDialog.h"
 
 using namespace CardUiDialogSteps;
 
@@ -170,6 +178,12 @@ TEST(TolvarenCardWidgetTest, OptionsMenuGrowsAtTheFirstUpdate)
     ASSERT_NE(eightDay, nullptr);
     EXPECT_EQ(EntryTexts(eightDay),
               (QStringList{"Download all data to CSV file", "Clear all data for all IO"}));
+    for (QAction* action : eightDay->actions())
+        EXPECT_TRUE(action->isEnabled()) << action->text().toStdString();
+    // Entries whose operation the program does not offer are disabled, never silently idle.
+    for (const char* idle : {"Save card config to file", "Set card config from file",
+                             "Modbus traffic", "Show dip-switch configuration", "About"})
+        EXPECT_FALSE(Entry(menu, idle)->isEnabled()) << idle;
     for (QAction* action : menu->actions())
         EXPECT_TRUE(action->shortcut().isEmpty());
 }
@@ -378,6 +392,145 @@ TEST(TolvarenCardWidgetTest, ClearAllHistoricalDataClearsEveryPoint)
     failing.Run([&] { clear->trigger(); });
     EXPECT_TRUE(failure.startsWith("Failed to clear all 8-day data: ")) << failure.toStdString();
     EXPECT_EQ(rig.Vendor(18).size(), 1u);
+}
+
+// Answers the dialogs of an 8-day download as a user would: the file dialog with a file name,
+// every message box with OK (recording its text), and the progress dialog through onProgress,
+// once, when it first shows.
+struct DownloadUser
+{
+    QString file;
+    std::function<void(ProgressDialog*)> onProgress;
+    QStringList messages;
+    bool progressShown = false;
+
+    void Answer()
+    {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible())
+            return;
+        if (auto* files = qobject_cast<QFileDialog*>(modal)) {
+            files->selectFile(file);
+            QMetaObject::invokeMethod(files, "accept");
+        } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            messages << box->text();
+            if (QAbstractButton* ok = box->button(QMessageBox::Ok))
+                ok->click();
+            else
+                box->reject();
+        } else if (auto* progress = qobject_cast<ProgressDialog*>(modal)) {
+            if (!progressShown && onProgress)
+                onProgress(progress);
+            progressShown = true;
+        }
+    }
+
+    // Triggers the menu entry and answers until it returns; then lets a message box that was
+    // still queued show up.
+    void Run(QAction* download)
+    {
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [this] { Answer(); });
+        timer.start(0);
+        download->trigger();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
+};
+
+// A type-3 card with 8-day data behind a card face whose menu is complete.
+struct DownloadFace
+{
+    FakeCardRig rig{3, 9};
+    CardUiRig ui; // only for a snapshot to build the menu from
+    TolvarenCardWidget face{&rig.datalink, nullptr};
+    QTemporaryDir folder;
+    DownloadUser user;
+
+    DownloadFace()
+    {
+        rig.content.SetNamedVariable("HistoricalDataSampleIntervalMsecs",
+                                     CPackedVal::FromFloat(900000.0f));
+        rig.content.SetNamedVariable("HistoricalDataMsecsSinceLastStore",
+                                     CPackedVal::FromFloat(0.0f));
+        rig.content.SetHistoricalSamples(Tolvaren::Input, 0, {1, 2, 3});
+        rig.content.SetHistoricalSamples(Tolvaren::Output, 8, {4, 5});
+        ui.Fill(3, 9, 6, 9);
+        face.UpdateFromSnapshot(&ui.gatherer);
+        user.file = folder.filePath("eight-day.csv");
+    }
+
+    QAction* DownloadEntry()
+    {
+        QAction* entry =
+            Entry(Entry(face.OptionsMenu(), "8-day data")->menu(), "Download all data to CSV file");
+        EXPECT_TRUE(entry && entry->isEnabled());
+        return entry;
+    }
+
+    QStringList FileLines() const
+    {
+        QFile file(user.file);
+        if (!file.open(QIODevice::ReadOnly))
+            return QStringList() << "(no file)";
+        return QString::fromLatin1(file.readAll()).split("\r\n");
+    }
+};
+
+// Whether this process still has the file open (on Linux, a link in /proc/self/fd).
+bool FileIsOpen(const QString& path)
+{
+    const QString target = QFileInfo(path).canonicalFilePath();
+    const QDir fds("/proc/self/fd");
+    for (const QString& fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        if (QFileInfo(fds.filePath(fd)).symLinkTarget() == target)
+            return true;
+    }
+    return false;
+}
+
+TEST(TolvarenCardWidgetTest, DownloadAllHistoricalDataEndToEnd)
+{
+    DownloadFace t;
+    t.user.Run(t.DownloadEntry());
+    EXPECT_TRUE(t.user.progressShown);
+    EXPECT_EQ(t.user.messages, QStringList{"All data retrieved successfully."});
+    const QStringList lines = t.FileLines();
+    ASSERT_EQ(lines.size(), 2 + 1 + 3 + 1) << lines.join("|").toStdString();
+    EXPECT_TRUE(lines[2].startsWith("Date/Time,Input label 1 (),"));
+    EXPECT_TRUE(lines[5].endsWith(",3,,,,,,,,,,,,,,5"));
+    EXPECT_EQ(lines[6], "");
+    EXPECT_TRUE(t.face.findChildren<ProgressDialog*>().isEmpty());
+
+    // A card that refuses the data: the error in the one message box.
+    t.rig.card.FailVendorCommand(17, 4);
+    t.user.messages.clear();
+    t.user.file = t.folder.filePath("refused.csv");
+    t.user.Run(t.DownloadEntry());
+    EXPECT_EQ(t.user.messages,
+              QStringList{"Failed: node returned an error: device failure"});
+}
+
+TEST(TolvarenCardWidgetTest, CancelledDownloadClosesAfterTheWorkerStopped)
+{
+    DownloadFace t;
+    // The worker waits for the card's first answer, with the file open, until it is cancelled.
+    t.rig.card.HoldReplies();
+    bool openWhenClosed = true;
+    t.user.onProgress = [&](ProgressDialog* progress) {
+        QObject::connect(progress, &QDialog::finished,
+                         [&] { openWhenClosed = FileIsOpen(t.user.file); });
+        // The worker opens the file before it asks the card anything.
+        EXPECT_TRUE(t.rig.card.WaitForRequests(1));
+        EXPECT_TRUE(FileIsOpen(t.user.file));
+        progress->findChild<QPushButton*>("cancelButton")->click();
+        t.rig.card.ReleaseReplies(); // the request still outstanding completes
+    };
+    t.user.Run(t.DownloadEntry());
+    EXPECT_TRUE(t.user.progressShown);
+    EXPECT_FALSE(openWhenClosed);
+    EXPECT_TRUE(t.user.messages.isEmpty()) << t.user.messages.join("|").toStdString();
+    EXPECT_EQ(t.FileLines(), QStringList{""}); // truncated, nothing written
 }
 
 } // namespace
