@@ -212,12 +212,11 @@ void TolvarenCardWidget::DownloadAllHistoricalData()
     // Declared in this order so that the downloader (and its worker) goes before the dialog its
     // progress is posted to.
     ProgressDialog dialog(this);
-    HistoricalDataDownloader downloader(*m_datalink, fileName.toUtf8().toStdString(),
-                                        [&dialog](float percent) {
-                                            QMetaObject::invokeMethod(&dialog, "setPercent",
-                                                                      Qt::QueuedConnection,
-                                                                      Q_ARG(float, percent));
-                                        });
+    HistoricalDataDownloader downloader(
+        *m_datalink, fileName.toUtf8().toStdString(), [&dialog](float percent) {
+            QMetaObject::invokeMethod(&dialog, "setPercent", Qt::QueuedConnection,
+                                      Q_ARG(float, percent));
+        });
     // The dialog closes only once the worker has stopped.
     dialog.SetCancelHandler([&downloader, &dialog] {
         downloader.InterruptAndJoin();

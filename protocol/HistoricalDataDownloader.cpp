@@ -39,7 +39,8 @@ const double maxOffset = 1e13;
 class CsvFile
 {
 public:
-    explicit CsvFile(const std::string& name) : m_name(name), m_file(QString::fromUtf8(name.c_str()))
+    explicit CsvFile(const std::string& name)
+        : m_name(name), m_file(QString::fromUtf8(name.c_str()))
     {
         if (name.empty() || !m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
             boost::throw_exception(ExceptionWithString("Cannot open file: " + name));

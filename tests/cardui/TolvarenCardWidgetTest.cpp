@@ -482,7 +482,8 @@ bool FileIsOpen(const QString& path)
 {
     const QString target = QFileInfo(path).canonicalFilePath();
     const QDir fds("/proc/self/fd");
-    for (const QString& fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+    for (const QString& fd :
+         fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
         if (QFileInfo(fds.filePath(fd)).symLinkTarget() == target)
             return true;
     }
@@ -507,8 +508,7 @@ TEST(TolvarenCardWidgetTest, DownloadAllHistoricalDataEndToEnd)
     t.user.messages.clear();
     t.user.file = t.folder.filePath("refused.csv");
     t.user.Run(t.DownloadEntry());
-    EXPECT_EQ(t.user.messages,
-              QStringList{"Failed: node returned an error: device failure"});
+    EXPECT_EQ(t.user.messages, QStringList{"Failed: node returned an error: device failure"});
 }
 
 TEST(TolvarenCardWidgetTest, CancelledDownloadClosesAfterTheWorkerStopped)

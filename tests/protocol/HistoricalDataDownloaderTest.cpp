@@ -164,8 +164,8 @@ TEST(HistoricalDataDownloaderTest, UnequalColumnsAndPowerGapLineByLine)
         if (r.VendorArguments()[0] == 1 && r.VendorArguments()[1] == 0)
             firstPoint.push_back(r.VendorArguments());
     }
-    EXPECT_EQ(firstPoint, (std::vector<ByteVec>{
-                              {1, 0, 0, 0}, {1, 0, 0, 2}, {1, 0, 0, 4}, {1, 0, 0, 5}}));
+    EXPECT_EQ(firstPoint,
+              (std::vector<ByteVec>{{1, 0, 0, 0}, {1, 0, 0, 2}, {1, 0, 0, 4}, {1, 0, 0, 5}}));
     EXPECT_EQ(rig.Count(4, 9600 + 500), 0u);
 
     ASSERT_GE(rig.progress.size(), 4u);
@@ -203,11 +203,21 @@ TEST(HistoricalDataDownloaderTest, EightDaysOfSamples)
         // Rows 15 minutes apart, the last at the newest sample's time.
         EXPECT_EQ(lines[1].substr(0, 22), "2024-01-12 12:14:00,,0");
         EXPECT_EQ(lines[2].substr(0, 22), "2024-01-12 12:29:00,1,");
-        EXPECT_EQ(lines[768], Row("20 11:59:00", {{0, "767"},  {1, "767"},  {2, "767"},
-                                                   {3, "767"},  {4, "767"},  {5, "767"},
-                                                   {6, "767"},  {7, "767"},  {8, "767"},
-                                                   {9, "767"},  {10, "767"}, {11, "767"},
-                                                   {12, "767"}, {13, "767"}, {14, "767"}}));
+        EXPECT_EQ(lines[768], Row("20 11:59:00", {{0, "767"},
+                                                  {1, "767"},
+                                                  {2, "767"},
+                                                  {3, "767"},
+                                                  {4, "767"},
+                                                  {5, "767"},
+                                                  {6, "767"},
+                                                  {7, "767"},
+                                                  {8, "767"},
+                                                  {9, "767"},
+                                                  {10, "767"},
+                                                  {11, "767"},
+                                                  {12, "767"},
+                                                  {13, "767"},
+                                                  {14, "767"}}));
     }
 
     // A shorter second column is empty at the top; a gap at 500 of the first point dates the
@@ -320,10 +330,9 @@ TEST(HistoricalDataDownloaderTest, InterruptedAtAWaitLeavesWholeLines)
     auto downloader = rig.Make();
     FutureThen then;
     bool continued = false;
-    auto after = then.Then<void, void>(downloader->Start(),
-                                       [&](boost::future<void>&) { continued = true; });
-    ASSERT_EQ(waiting.get_future().wait_for(std::chrono::seconds(10)),
-              std::future_status::ready);
+    auto after =
+        then.Then<void, void>(downloader->Start(), [&](boost::future<void>&) { continued = true; });
+    ASSERT_EQ(waiting.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
 
     downloader->InterruptAndJoin();
     EXPECT_EQ(rig.Contents(), std::string(warning) + "\r\n\r\n");
@@ -340,14 +349,14 @@ TEST(HistoricalDataDownloaderTest, InterruptedWhileWritingLeavesWholeLines)
     std::vector<float> samples(500, 1.0f);
     rig.content.SetHistoricalSamples(Input, 0, samples);
     std::promise<void> writing;
-    std::unique_ptr<HistoricalDataDownloader> downloader = std::make_unique<
-        HistoricalDataDownloader>(rig.datalink, rig.path, [&](float percent) {
-        if (percent == 99.0f) {
-            writing.set_value();
-            // Holds the worker here until the cancel has been asked for.
-            EXPECT_TRUE(WaitUntil([] { return boost::this_thread::interruption_requested(); }));
-        }
-    });
+    std::unique_ptr<HistoricalDataDownloader> downloader =
+        std::make_unique<HistoricalDataDownloader>(rig.datalink, rig.path, [&](float percent) {
+            if (percent == 99.0f) {
+                writing.set_value();
+                // Holds the worker here until the cancel has been asked for.
+                EXPECT_TRUE(WaitUntil([] { return boost::this_thread::interruption_requested(); }));
+            }
+        });
     auto done = downloader->Start();
     ASSERT_EQ(writing.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
     downloader->InterruptAndJoin();

@@ -42,15 +42,27 @@ std::vector<SampleCase> SampleCases()
 {
     const std::type_info* none = nullptr;
     return {
-        {"empty", {}, {}, &Thrown<Modbus::ReplyTooShortError>(),
+        {"empty",
+         {},
+         {},
+         &Thrown<Modbus::ReplyTooShortError>(),
          "reply zero length (invalid request?)"},
         {"no samples", {0}, {}, none, ""},
         {"two samples", Floats(2, {1.5f, -2.0f}), {1.5f, -2.0f}, none, ""},
-        {"one float short", Floats(2, {1.5f}), {}, &Thrown<Modbus::ReplyTooShortError>(),
+        {"one float short",
+         Floats(2, {1.5f}),
+         {},
+         &Thrown<Modbus::ReplyTooShortError>(),
          "reply not long enough yet"},
-        {"a byte short", ByteVec{1, 0x3f, 0xc0, 0}, {}, &Thrown<Modbus::ReplyTooShortError>(),
+        {"a byte short",
+         ByteVec{1, 0x3f, 0xc0, 0},
+         {},
+         &Thrown<Modbus::ReplyTooShortError>(),
          "reply not long enough yet"},
-        {"a byte over", Floats(1, {1.5f}) + ByteVec{0}, {}, &Thrown<Modbus::Error>(),
+        {"a byte over",
+         Floats(1, {1.5f}) + ByteVec{0},
+         {},
+         &Thrown<Modbus::Error>(),
          "reply too long"},
         {"count says none", Floats(0, {1.5f}), {}, &Thrown<Modbus::Error>(), "reply too long"},
     };
@@ -90,10 +102,11 @@ TEST(TolvarenCommsCommonDataTest, LiveAndHistoricalRepliesFromTheCard)
     TolvarenCommsCommon comms(rig.datalink);
     for (SampleCase c : SampleCases()) {
         for (std::uint16_t command : {16, 17}) {
-            rig.card.SetVendorHandler(command, [reply = c.payload](const ByteVec&, ByteVec& payload) {
-                payload = reply;
-                return 0;
-            });
+            rig.card.SetVendorHandler(command,
+                                      [reply = c.payload](const ByteVec&, ByteVec& payload) {
+                                          payload = reply;
+                                          return 0;
+                                      });
         }
         Check(c, [&] { return comms.GetHistoricalData(Input, 0, 0).get(); });
         if (c.error && *c.error == Thrown<Modbus::ReplyTooShortError>()) {

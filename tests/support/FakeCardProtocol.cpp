@@ -346,25 +346,24 @@ void FakeCardProtocol::InstallHandlers(FakeCard& card)
     });
 
     // 16 and 17 say 1 for an input, 18 says 0.
-    card.SetVendorHandler(C::QEL_GET_HISTORICAL_DATA,
-                          [state](const ByteVec& args, ByteVec& payload) {
-                              boost::lock_guard<boost::mutex> lock(state->mutex);
-                              if (args.size() != 4 || args[0] > 1) {
-                                  return illegalDataValue;
-                              }
-                              const auto it = state->samples.find({args[0] == 1, args[1]});
-                              const std::size_t first = (args[2] << 8) | args[3];
-                              std::size_t count = 0;
-                              if (it != state->samples.end() && first < it->second.size()) {
-                                  count = std::min<std::size_t>(state->samplesPiece,
-                                                                it->second.size() - first);
-                              }
-                              payload.assign(1, static_cast<unsigned char>(count));
-                              for (std::size_t i = 0; i < count; ++i) {
-                                  Append(payload, BeFloat(it->second[first + i]));
-                              }
-                              return 0;
-                          });
+    card.SetVendorHandler(
+        C::QEL_GET_HISTORICAL_DATA, [state](const ByteVec& args, ByteVec& payload) {
+            boost::lock_guard<boost::mutex> lock(state->mutex);
+            if (args.size() != 4 || args[0] > 1) {
+                return illegalDataValue;
+            }
+            const auto it = state->samples.find({args[0] == 1, args[1]});
+            const std::size_t first = (args[2] << 8) | args[3];
+            std::size_t count = 0;
+            if (it != state->samples.end() && first < it->second.size()) {
+                count = std::min<std::size_t>(state->samplesPiece, it->second.size() - first);
+            }
+            payload.assign(1, static_cast<unsigned char>(count));
+            for (std::size_t i = 0; i < count; ++i) {
+                Append(payload, BeFloat(it->second[first + i]));
+            }
+            return 0;
+        });
     card.SetVendorHandler(C::QEL_CLEAR_HISTORICAL_DATA, [state](const ByteVec& args, ByteVec&) {
         boost::lock_guard<boost::mutex> lock(state->mutex);
         if (args.size() != 2 || args[0] > 1) {
