@@ -243,6 +243,19 @@ TEST(HistoricalDataDownloaderTest, EightDaysOfSamples)
     }
 }
 
+// The request numbers samples in 16 bits: a card with more stops being asked before the number
+// would wrap round to the start.
+TEST(HistoricalDataDownloaderTest, SampleNumbersDoNotWrap)
+{
+    DownloadRig rig;
+    rig.content.SetHistoricalSamples(Input, 0, std::vector<float>(70000, 1.0f));
+    rig.Download().get();
+    const auto requests = rig.Vendor(17);
+    ASSERT_EQ(requests.size(), 65520 / 60 + 1 + 14u); // the other points answer [0] at once
+    EXPECT_EQ(requests[65520 / 60].VendorArguments(), (ByteVec{1, 0, 0xff, 0xf0}));
+    EXPECT_EQ(rig.Lines().size(), 2 + 1 + 65580u);
+}
+
 // Card failures and file failures end the download with their own error in the future.
 TEST(HistoricalDataDownloaderTest, FailuresEndTheDownload)
 {
