@@ -430,6 +430,22 @@ TEST_F(GraphWindowTest, FirstRequestFailingDeletesWindowUnseen)
     EXPECT_EQ(rig.Vendor(TolvarenCommsCommon::QEL_GET_LIVE_DATA).size(), 1u);
 }
 
+// The point row (or the window's parent) may delete the window while its error box is open.
+TEST_F(GraphWindowTest, DeletedWhileItsErrorBoxIsOpen)
+{
+    rig.card.FailVendorCommand(TolvarenCommsCommon::QEL_GET_LIVE_DATA, 4);
+    ModalScript script;
+    script.Then([&](QWidget* modal) {
+        EXPECT_EQ(modal->parentWidget(), window.data());
+        delete window.data();
+    });
+    EXPECT_TRUE(script.Run([&] {
+        window = GraphWindow::OpenLiveGraph(rig.datalink, Input, 0, "Voltage in Volts", nullptr);
+        return WaitFor([&] { return window.isNull() && script.StepsLeft() == 0; });
+    }));
+    EXPECT_TRUE(script.Unexpected().isEmpty());
+}
+
 TEST_F(GraphWindowTest, TimeoutIsSilentAndPollingGoesOn)
 {
     rig.content.SetNamedVariable("LiveDataSampleIntervalMsecs", CPackedVal::FromFloat(50.0f));
