@@ -241,7 +241,15 @@ void GraphWindow::GetNextChunkOfData()
             m_ui->buttonBar->show();
         return;
     }
-    RequestChunk();
+    try {
+        RequestChunk();
+    } catch (const std::exception& e) {
+        // No thread for the delivery: nothing is outstanding after all.
+        if (m_relay)
+            m_relay->Close();
+        m_relay.reset();
+        ReportFailure(e);
+    }
 }
 
 // The request goes to the card access object's master directly rather than through its
@@ -410,7 +418,8 @@ void GraphWindow::ReportFailure(const std::exception& error)
     m_pollTimer.stop();
     if (!m_live)
         ShowDownloadEnded();
-    const bool wasShown = m_everShown;
+    // The point row may have shown it already, when asked for the same graph again.
+    const bool wasShown = m_everShown || isVisible();
     if (!ShowBox(QMessageBox::Warning, readErrorPrefix + ErrorText(error)))
         return;
     if (!wasShown)
