@@ -258,7 +258,7 @@ TEST(GraphWindowYRangeTest, RangeFollowsUnitThenProfileName)
     }
 }
 
-// The designed simulated card behind a datalink: the graph keeps polling, anchors its time
+// The simulated card behind a datalink: the graph keeps polling, anchors its time
 // axis on the card's live interval, and once closed asks nothing more and leaves no thread.
 TEST_F(GraphWindowTest, LivePollingOnSimulatedCardStopsWhenClosed)
 {
