@@ -184,20 +184,19 @@ void IoPointWidget::ChangeLimit(bool upper)
     ClickableLabel* label = upper ? m_ui->upperLimitLabel : m_ui->lowerLimitLabel;
     int value = ShownWholeNumber(label);
     // Refuses what does not fit a 16-bit register, so nothing is written then.
-    if (!GetInt16FromUser(upper ? "Enter new upper limit:" : "Enter new lower limit:", value,
-                          this))
+    if (!GetInt16FromUser(upper ? "Enter new upper limit:" : "Enter new lower limit:", value, this))
         return;
     try {
         TolvarenCommsCommon comms(m_datalink);
         const short limit = static_cast<short>(value);
         if (upper) {
             comms.SetUpperLimit(m_direction, m_index, limit).get();
-            label->setText(QString::number(Element(comms.GetUpperLimits(m_direction).get(),
-                                                   m_index)));
+            label->setText(
+                QString::number(Element(comms.GetUpperLimits(m_direction).get(), m_index)));
         } else {
             comms.SetLowerLimit(m_direction, m_index, limit).get();
-            label->setText(QString::number(Element(comms.GetLowerLimits(m_direction).get(),
-                                                   m_index)));
+            label->setText(
+                QString::number(Element(comms.GetLowerLimits(m_direction).get(), m_index)));
         }
     } catch (const std::exception& e) {
         WarnFailure("Failed to change limit: ", e);
@@ -309,8 +308,7 @@ void IoPointWidget::on_scalingLabel_Clicked()
         ShowOffset(Element(comms.GetOffsets(m_direction).get(), m_index));
         if (comms.GetRegisterVersion().get() > 5) {
             m_ui->longTermStatsWidget->setVisible(m_direction == Tolvaren::Input &&
-                                                  m_profileId ==
-                                                      TolvarenScaling::digitalProfileId);
+                                                  m_profileId == TolvarenScaling::digitalProfileId);
         }
         // Touches the point's live data once in its new profile; the samples are not used.
         comms.GetLiveData(m_direction, m_index).get();

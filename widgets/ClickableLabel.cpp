@@ -29,7 +29,8 @@ void ClickableLabel::disconnectNotify(const QMetaMethod& signal)
     // connection lock held, which asking about the remaining connections would take again, so
     // the cursor follows from the event loop.
     if (!signal.isValid() || signal == QMetaMethod::fromSignal(&ClickableLabel::Clicked))
-        QMetaObject::invokeMethod(this, [this] { UpdateCursor(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { UpdateCursor(); }, Qt::QueuedConnection);
 }
 
 void ClickableLabel::UpdateCursor()

@@ -559,7 +559,8 @@ TEST_F(TolvarenDiagnosticsTest, OperationsThisVersionLacksAreDisabledInTheCardMe
         if (!action->isSeparator() && !action->menu())
             (action->isEnabled() ? enabled : disabled) << action->text();
     }
-    EXPECT_TRUE(disabled.contains("Export card config to CSV file")) << disabled.join(", ").toStdString();
+    EXPECT_TRUE(disabled.contains("Export card config to CSV file"))
+        << disabled.join(", ").toStdString();
     EXPECT_TRUE(disabled.contains("Import points fields from CSV file"));
     EXPECT_TRUE(enabled.contains("Import format help")) << enabled.join(", ").toStdString();
 }
