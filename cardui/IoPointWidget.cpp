@@ -46,11 +46,12 @@ IoPointWidget::IoPointWidget(ModbusMasterDatalink& datalink, Tolvaren::IoDirecti
     InstallRawValueKeyWatcher();
     m_ui->setupUi(this);
 
+    // Odd rows are painted white too, not in the window's colour: the override box falls back
+    // to the row colour when an override ends.
     setAutoFillBackground(true);
-    if (index % 2 == 0) {
+    if (index % 2 == 0)
         m_rowColour = evenRowColour;
-        SetBackground(this, m_rowColour);
-    }
+    SetBackground(this, m_rowColour);
 
     for (QLabel* ref : {m_ui->valueRefLabel, m_ui->lowerLimitRefLabel, m_ui->upperLimitRefLabel}) {
         QPalette pal = ref->palette();
@@ -150,18 +151,13 @@ void IoPointWidget::FirstPass(const TolvarenSnapshot& s)
 
     const float offset = At(input ? s.inputOffsets : s.outputOffsets, i);
     if (!(offset == 0.0f)) { // a NaN offset is shown too
-        m_ui->offsetLabel->setText(IoPointFormats::PlainValue(offset, Unit()));
+        ShowOffset(offset);
         m_ui->additionalOffsetWidget->show();
     }
 
     const Tolvaren::Date date = At(input ? s.inputDates : s.outputDates, i);
     if (date.day != 0 || date.month != 0 || date.year != 0) {
-        m_calibrationDate = QDate(date.year, date.month, date.day);
-        const QChar zero('0');
-        m_ui->calibDateLabel->setText(QStringLiteral("%1 / %2 / %3")
-                                          .arg(date.day, 2, 10, zero)
-                                          .arg(date.month, 2, 10, zero)
-                                          .arg(date.year, 4, 10, zero));
+        ShowCalibrationDate(date);
         m_ui->calibrationDateWidget->show();
     }
 
@@ -209,6 +205,26 @@ void IoPointWidget::ShowScalingProfile()
         m_ui->valueRefLabel->setToolTip(QString());
     }
     m_ui->limitsWidget->setVisible(name.contains(QLatin1String("upper")));
+}
+
+void IoPointWidget::ShowCalibrationDate(const Tolvaren::Date& date)
+{
+    // A date the calendar does not know (0/0/0 from an uncalibrated point) keeps the date
+    // offered for editing as it was.
+    const QDate shown(date.year, date.month, date.day);
+    if (shown.isValid())
+        m_calibrationDate = shown;
+    const QChar zero('0');
+    m_ui->calibDateLabel->setText(QStringLiteral("%1 / %2 / %3")
+                                      .arg(date.day, 2, 10, zero)
+                                      .arg(date.month, 2, 10, zero)
+                                      .arg(date.year, 4, 10, zero));
+}
+
+void IoPointWidget::ShowOffset(float offset)
+{
+    m_ui->offsetLabel->setText(offset == 0.0f ? QString()
+                                              : IoPointFormats::PlainValue(offset, Unit()));
 }
 
 void IoPointWidget::EveryUpdate(const TolvarenSnapshot& s)
@@ -267,19 +283,3 @@ void IoPointWidget::on_showAllItemsLink_linkActivated(QString)
         m_ui->safeValueWidget->show();
     m_ui->showAllItemsLink->hide();
 }
-
-void IoPointWidget::on_labelLabel_Clicked() {}
-void IoPointWidget::on_partNumLabel_Clicked() {}
-void IoPointWidget::on_scalingLabel_Clicked() {}
-void IoPointWidget::on_valueLabel_Clicked() {}
-void IoPointWidget::on_offsetLabel_Clicked() {}
-void IoPointWidget::on_safeValueLabel_Clicked() {}
-void IoPointWidget::on_lowerLimitLabel_Clicked() {}
-void IoPointWidget::on_upperLimitLabel_Clicked() {}
-void IoPointWidget::on_overrideValueLabel_Clicked() {}
-void IoPointWidget::on_overrideActiveLabel_Clicked() {}
-void IoPointWidget::on_calibDateLabel_Clicked() {}
-void IoPointWidget::on_longTermResetButton_clicked() {}
-void IoPointWidget::on_ioNotesLabel_Clicked() {}
-void IoPointWidget::ShowLiveGraph() {}
-void IoPointWidget::ShowHistoricalGraph() {}

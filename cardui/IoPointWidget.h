@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <map>
 #include <memory>
 
@@ -25,9 +26,10 @@ class IoPointWidget;
 // One row of the card face: an I/O point's number, label, value, scaling profile, limits,
 // override state and optional items, with the object references the master controller uses.
 // The first update fills the static items; every update refreshes value, override and
-// long-term statistics.
+// long-term statistics. Clicking a stored value asks for a new one, writes it to the card and,
+// for most items, shows what the card then holds (the edit flows, in IoPointWidgetEdits.cpp).
 //
-// Threads: user-interface thread only.
+// Threads: user-interface thread only. The edit flows wait for the card in that thread.
 class IoPointWidget : public QWidget, public IUpdateableFromSnapshot
 {
     Q_OBJECT
@@ -77,6 +79,18 @@ private:
     void EveryUpdate(const TolvarenSnapshot& s);
     // Profile name, value reference and limits block from the current profile id.
     void ShowScalingProfile();
+    // The calibration date member and its label, from the card's date.
+    void ShowCalibrationDate(const Tolvaren::Date& date);
+    // Offset label from the card's offset: empty when it is 0.
+    void ShowOffset(float offset);
+
+    // Value entry of the output and override values: a low/high choice for a digital point,
+    // a number otherwise. False when the user cancelled.
+    bool AskForValue(const QString& prompt, float& value);
+    void ChangeLimit(bool upper);
+    void CloseGraphWindows();
+    void Warn(const QString& text);
+    void WarnFailure(const char* prefix, const std::exception& e);
 
     std::unique_ptr<Ui::IoPointWidget> m_ui;
     ModbusMasterDatalink& m_datalink;

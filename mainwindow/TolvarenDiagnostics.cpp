@@ -1,5 +1,6 @@
 #include "mainwindow/TolvarenDiagnostics.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopWidget>
@@ -140,10 +141,20 @@ void TolvarenDiagnostics::SaveSettings()
     }
 }
 
+QPoint TolvarenDiagnostics::PositionToKeep() const
+{
+    // The application nudges every new window one pixel to the right shortly after it is first
+    // shown. When that lands after the window was placed, keeping pos() would move the window
+    // one pixel further at every start.
+    if (m_placed && pos() == m_placedPos + QPoint(1, 0))
+        return m_placedPos;
+    return pos();
+}
+
 void TolvarenDiagnostics::closeEvent(QCloseEvent* event)
 {
     if (m_cardWidget) {
-        m_savedPos = pos();
+        m_savedPos = PositionToKeep();
         m_savedSize = size();
     }
     SaveSettings();
@@ -166,7 +177,7 @@ void TolvarenDiagnostics::ResetToBeginning(bool forceFullReset, int errorCode)
 {
     if (m_cardWidget || forceFullReset) {
         if (m_cardWidget) {
-            m_savedPos = pos();
+            m_savedPos = PositionToKeep();
             m_savedSize = size();
             m_cardWidget->GetScrollPosition(m_savedScrollHorizontal, m_savedScrollVertical);
             m_savedCardType = m_cardWidget->CardType();
@@ -322,6 +333,7 @@ void TolvarenDiagnostics::CreateCardWidget()
 
     m_optionsWidget = nullptr;
     auto* cardWidget = new TolvarenCardWidget(m_datalink.get(), this);
+    DisableUnavailableOperations(cardWidget);
     delete takeCentralWidget();
     m_cardWidget = nullptr;
     setCentralWidget(cardWidget);
@@ -344,21 +356,32 @@ void TolvarenDiagnostics::CreateCardWidget()
     emit CardFaceCreated();
 }
 
+void TolvarenDiagnostics::DisableUnavailableOperations(QWidget* cardWidget)
+{
+    // The card face offers these operations of the window in its menu; this version has none
+    // of them yet, so their entries are shown disabled rather than doing nothing.
+    const char* const unavailable[] = {SLOT(ExportToCsv()), SLOT(ImportFromCsv())};
+    for (QAction* action : cardWidget->findChildren<QAction*>()) {
+        for (const char* slot : unavailable) {
+            if (disconnect(action, SIGNAL(triggered()), this, slot))
+                action->setEnabled(false);
+        }
+    }
+}
+
 void TolvarenDiagnostics::PlaceWindow()
 {
-    if (m_savedPos == QPoint(0, 0)) {
-        CentreWindow();
-        return;
-    }
     const QRect desktop = QApplication::desktop()->geometry();
     const int x = m_savedPos.x();
     const int y = m_savedPos.y();
-    if (desktop.x() <= x && x < desktop.x() + desktop.width() - 10 && desktop.y() <= y &&
-        y < desktop.y() + desktop.height() - 10) {
+    if (m_savedPos != QPoint(0, 0) && desktop.x() <= x && x < desktop.x() + desktop.width() - 10 &&
+        desktop.y() <= y && y < desktop.y() + desktop.height() - 10) {
         move(m_savedPos);
     } else {
         CentreWindow();
     }
+    m_placed = true;
+    m_placedPos = pos();
 }
 
 void TolvarenDiagnostics::CentreWindow()
@@ -396,7 +419,8 @@ void TolvarenDiagnostics::on_simulateInputCardButton_clicked()
     m_pollTimer->start(0);
 }
 
-// CSV export and import of the card's configuration are not available in this version.
+// CSV export and import of the card's configuration are not available in this version; the
+// card face's entries for them are disabled (DisableUnavailableOperations).
 void TolvarenDiagnostics::ExportToCsv() {}
 
 void TolvarenDiagnostics::ImportFromCsv() {}

@@ -100,7 +100,11 @@ private:
     void SaveSettings();
     void SetStatusText(int errorCode);
     void ShowStatus(const QString& text);
+    // Moves the window to the saved position, or centres it, and remembers where it went.
     void PlaceWindow();
+    // The window's position as it is to be saved.
+    QPoint PositionToKeep() const;
+    void DisableUnavailableOperations(QWidget* cardWidget);
     void CentreWindow();
     // Takes back the busy cursor of RefreshEverything, if it is shown.
     void RestoreBusyCursor();
@@ -127,4 +131,7 @@ private:
     // starts meanwhile, even when the gatherer it belongs to has been dropped.
     bool m_gatheringPending = false;
     bool m_busyCursorShown = false;
+    // Where PlaceWindow last put the window.
+    bool m_placed = false;
+    QPoint m_placedPos;
 };

@@ -110,6 +110,18 @@ void ValueFromUserDlg::showEvent(QShowEvent* event)
 
 void ValueFromUserDlg::AdjustSize()
 {
+    // The number dialogs show the same dialog again after a refused entry. The sizes below
+    // depend on the dialog's current size, so a second pass would widen it again: it reopens
+    // at the size of its first showing instead.
+    if (m_adjustedSize.isValid()) {
+        const QRect current = geometry();
+        QRect again(QPoint(0, 0), m_adjustedSize);
+        again.moveCenter(current.center());
+        setGeometry(again);
+        ScrollToFocusItem();
+        return;
+    }
+
     const QScrollArea* area = m_ui->scrollArea;
     const QSize content = m_ui->inputContainer->size();
     // What the viewport would be without scroll bars: the area inside its frame (this area has
@@ -126,7 +138,12 @@ void ValueFromUserDlg::AdjustSize()
     const int dy = (wantedHeight - current.height()) / 2;
 
     setGeometry(geometry().adjusted(-dx, -dy, dx, dy));
+    m_adjustedSize = size();
+    ScrollToFocusItem();
+}
 
+void ValueFromUserDlg::ScrollToFocusItem()
+{
     if (m_focusItem) {
         // Lay the scroll area out at the new size first, or the scroll would be computed for
         // the old viewport.

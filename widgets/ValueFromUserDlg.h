@@ -7,6 +7,7 @@
 
 #include <QDate>
 #include <QDialog>
+#include <QSize>
 #include <QString>
 
 namespace Ui {
@@ -35,15 +36,20 @@ public:
 
 public slots:
     // Resizes the dialog about its centre so that the inputs fit without scrolling, at most
-    // 600 x 500; then scrolls the focus item, if any, into view.
+    // 600 x 500; then scrolls the focus item, if any, into view. Later calls (the dialog shown
+    // again) restore the size of the first one.
     void AdjustSize();
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void ScrollToFocusItem();
+
     std::unique_ptr<Ui::ValueFromUserDlg> m_ui;
     QWidget* m_focusItem = nullptr;
+    // The size the first AdjustSize chose; invalid until then.
+    QSize m_adjustedSize;
 };
 
 // The value dialog functions. Each runs a modal ValueFromUserDlg and returns true when the

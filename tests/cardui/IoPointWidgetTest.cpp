@@ -2,6 +2,7 @@
 #include <memory>
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -57,6 +58,27 @@ TEST_F(IoPointWidgetTest, EvenRowsAreBlueOddRowsWhite)
     EXPECT_EQ(odd->RowColour(), QColor(Qt::white));
     for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
         EXPECT_EQ(even->palette().color(group, even->backgroundRole()), QColor("#ccccff"));
+}
+
+TEST_F(IoPointWidgetTest, OddRowsArePaintedWhiteAndSoIsTheirEndedOverride)
+{
+    TolvarenSnapshot& s = rig.Fill(4, 9, 0, 2);
+    auto odd = Row(Tolvaren::Output, 1);
+    odd->resize(769, 200);
+    odd->UpdateFromSnapshot(&rig.gatherer);
+    ASSERT_NE(QApplication::palette().color(QPalette::Window), QColor(Qt::white))
+        << "the window colour must differ from white for this test to mean anything";
+    EXPECT_EQ(Background(odd.get()), QColor(Qt::white));
+    // Inside the row's margin, what is painted is the row's own background.
+    EXPECT_EQ(QColor(odd->grab().toImage().pixel(1, 1)), QColor(Qt::white));
+
+    auto* state = odd->findChild<QLabel*>("overrideActiveLabel");
+    s.overrideActive[1] = true;
+    odd->UpdateFromSnapshot(&rig.gatherer);
+    s.overrideActive[1] = false;
+    odd->UpdateFromSnapshot(&rig.gatherer);
+    EXPECT_EQ(state->text(), "Off");
+    EXPECT_EQ(Background(state), Background(odd.get()));
 }
 
 TEST_F(IoPointWidgetTest, FirstUpdateFillsStaticItems)

@@ -4,11 +4,13 @@
 #include <memory>
 #include <thread>
 
+#include <QAction>
 #include <QApplication>
 #include <QDesktopWidget>
 #include <QDialog>
 #include <QEventLoop>
 #include <QLabel>
+#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
@@ -21,6 +23,7 @@
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
+#include "app/DpiHackery.h"
 #include "app/EventLoopTrackingApp.h"
 #include "cardui/CardDetailsWidget.h"
 #include "cardui/IoPointWidget.h"
@@ -238,6 +241,30 @@ TEST_F(TolvarenDiagnosticsTest, FirmwareTooOldOrTooNewStopsOnTheIdleFaceAndKeeps
         EXPECT_TRUE(RunUntil([&] { return card->RequestCount() > 0; }));
         m_window.reset();
     }
+}
+
+TEST_F(TolvarenDiagnosticsTest, ALongStatusTextIsReadableWholeOnTheIdleFace)
+{
+    auto card = boost::make_shared<FakeCard>(1, 11);
+    TolvarenDiagnostics* window = Create();
+    window->Comms()->UseCommsInterface(card);
+    ASSERT_TRUE(WaitForStatus(
+        window, QStringLiteral("Card firmware is too new - upgrade this PC application")));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+
+    EXPECT_EQ(window->size(), QSize(458, 400));
+    auto* label = window->findChild<QLabel*>(QStringLiteral("statusLabel"));
+    ASSERT_NE(label, nullptr);
+    const QRect inWindow(label->mapTo(window, QPoint(0, 0)), label->size());
+    EXPECT_TRUE(window->rect().contains(inWindow))
+        << inWindow.x() << "," << inWindow.y() << " " << inWindow.width() << "x"
+        << inWindow.height();
+    // What the label needs to draw its text as it draws it, against the room it has.
+    const QRect room = label->contentsRect();
+    const int flags = int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
+    const QRect needed = label->fontMetrics().boundingRect(room, flags, label->text());
+    EXPECT_LE(needed.width(), room.width());
+    EXPECT_LE(needed.height(), room.height());
 }
 
 // ---- The card face -------------------------------------------------------------------------
@@ -480,6 +507,62 @@ TEST_F(TolvarenDiagnosticsTest, ASavedPositionNearOrBeyondTheDesktopEdgeIsNotUse
         }
         m_window.reset();
     }
+}
+
+TEST_F(TolvarenDiagnosticsTest, TheSavedPositionDoesNotTakeTheWindowsNudge)
+{
+    const QPoint saved(30, 40);
+    {
+        QSettings settings;
+        settings.setValue(QStringLiteral("MainWindow/pos"), saved);
+        settings.setValue(QStringLiteral("MainWindow/size"), QSize(500, 300));
+    }
+    PluggedCard plugged(1, 9);
+    TolvarenDiagnostics* window = Create();
+    // Let the nudge of the window's first showing pass before the card face is placed.
+    const QPoint shown = window->pos();
+    ASSERT_TRUE(RunUntil([&] { return window->pos() != shown; }));
+    SignalCounter created(window, &TolvarenDiagnostics::CardFaceCreated);
+    window->Comms()->UseCommsInterface(plugged.card);
+    ASSERT_TRUE(created.Wait());
+    ASSERT_EQ(window->pos(), saved);
+
+    // A card that answers within the first 100 ms is placed before the nudge.
+    new DpiHackery(window);
+    ASSERT_TRUE(RunUntil([&] { return window->pos() == saved + QPoint(1, 0); }));
+    window->close();
+    QSettings settings;
+    EXPECT_EQ(settings.value(QStringLiteral("MainWindow/pos")).toPoint(), saved);
+
+    // A position the user chose is kept as it is.
+    m_window.reset();
+    TolvarenDiagnostics* again = Create();
+    SignalCounter createdAgain(again, &TolvarenDiagnostics::CardFaceCreated);
+    again->Comms()->UseCommsInterface(plugged.card);
+    ASSERT_TRUE(createdAgain.Wait());
+    again->move(saved + QPoint(2, 0));
+    again->close();
+    EXPECT_EQ(settings.value(QStringLiteral("MainWindow/pos")).toPoint(), saved + QPoint(2, 0));
+}
+
+TEST_F(TolvarenDiagnosticsTest, OperationsThisVersionLacksAreDisabledInTheCardMenu)
+{
+    PluggedCard plugged(4, 9);
+    TolvarenDiagnostics* window = Create();
+    SignalCounter created(window, &TolvarenDiagnostics::CardFaceCreated);
+    window->Comms()->UseCommsInterface(plugged.card);
+    ASSERT_TRUE(created.Wait());
+    QMenu* menu = window->CardWidget()->OptionsMenu();
+    ASSERT_NE(menu, nullptr);
+    QStringList disabled, enabled;
+    for (QAction* action : menu->actions()) {
+        if (!action->isSeparator() && !action->menu())
+            (action->isEnabled() ? enabled : disabled) << action->text();
+    }
+    EXPECT_TRUE(disabled.contains("Export card config to CSV file"))
+        << disabled.join(", ").toStdString();
+    EXPECT_TRUE(disabled.contains("Import points fields from CSV file"));
+    EXPECT_TRUE(enabled.contains("Import format help")) << enabled.join(", ").toStdString();
 }
 
 TEST_F(TolvarenDiagnosticsTest, ClosingDuringAGatheringWaitsForIt)

@@ -1,3 +1,4 @@
+#include <QCoreApplication>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -41,4 +42,32 @@ TEST(ClickableLabelTest, PressDoesNotStartTextSelection)
     QTest::mouseRelease(&label, Qt::LeftButton, Qt::NoModifier, QPoint(150, 10));
     EXPECT_EQ(clicked.count(), 1);
     EXPECT_FALSE(label.hasSelectedText());
+}
+
+TEST(ClickableLabelTest, PointingHandOnlyWhileSomethingListens)
+{
+    ClickableLabel label(nullptr);
+    EXPECT_FALSE(label.testAttribute(Qt::WA_SetCursor)) << "a label nobody listens to";
+    EXPECT_NE(label.cursor().shape(), Qt::PointingHandCursor);
+
+    QObject receiver;
+    const auto first = QObject::connect(&label, &ClickableLabel::Clicked, &receiver, [] {});
+    const auto second = QObject::connect(&label, &ClickableLabel::Clicked, &receiver, [] {});
+    EXPECT_EQ(label.cursor().shape(), Qt::PointingHandCursor);
+
+    // The cursor follows a disconnect from the event loop.
+    auto settle = [&label] { QCoreApplication::sendPostedEvents(&label, QEvent::MetaCall); };
+    QObject::disconnect(first);
+    settle();
+    EXPECT_EQ(label.cursor().shape(), Qt::PointingHandCursor) << "one receiver is left";
+    QObject::disconnect(second);
+    settle();
+    EXPECT_NE(label.cursor().shape(), Qt::PointingHandCursor);
+
+    // Forms connect by name, and rows take an input's value out again by string signature.
+    QObject::connect(&label, SIGNAL(Clicked()), &receiver, SLOT(deleteLater()));
+    EXPECT_EQ(label.cursor().shape(), Qt::PointingHandCursor);
+    QObject::disconnect(&label, SIGNAL(Clicked()), &receiver, nullptr);
+    settle();
+    EXPECT_NE(label.cursor().shape(), Qt::PointingHandCursor);
 }

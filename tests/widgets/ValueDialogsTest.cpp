@@ -446,20 +446,54 @@ TEST(ValueDialogsTest, LongChoiceListFitsTheLimitsAndShowsTheCheckedChoice)
     ExpectScriptDone(script);
 }
 
-TEST(ValueDialogsTest, ShortInputGrowsTheDialogSymmetrically)
+TEST(ValueDialogsTest, ShortInputGrowsTheDialogSymmetricallyOnce)
 {
     ValueFromUserDlg dialog("Enter new label:", nullptr);
     dialog.AddInputWidget(new QLineEdit("x"));
     dialog.show();
-    QCoreApplication::sendPostedEvents(&dialog, QEvent::MetaCall);
     const QRect before = dialog.geometry();
-    dialog.AdjustSize();
+    QCoreApplication::sendPostedEvents(&dialog, QEvent::MetaCall); // the queued AdjustSize
     const QRect after = dialog.geometry();
     // The input already fits: only the fixed 24 pixels of width, split over both sides.
     EXPECT_EQ(after.width(), before.width() + 24);
     EXPECT_EQ(after.left(), before.left() - 12);
     EXPECT_EQ(after.height(), before.height());
     EXPECT_EQ(after.center().y(), before.center().y());
+
+    // Shown again: the same size, not another 24 pixels.
+    dialog.hide();
+    dialog.show();
+    QCoreApplication::sendPostedEvents(&dialog, QEvent::MetaCall);
+    EXPECT_EQ(dialog.size(), after.size());
+    dialog.AdjustSize();
+    EXPECT_EQ(dialog.geometry(), after);
+}
+
+TEST(ValueDialogsTest, ARefusedNumberReopensTheDialogAtTheSameSize)
+{
+    QList<QSize> shown;
+    auto record = [&shown](QWidget* modal) {
+        QCoreApplication::sendPostedEvents(modal, QEvent::MetaCall); // the queued AdjustSize
+        shown << modal->size();
+    };
+    ModalScript script;
+    for (int round = 0; round < 3; ++round) {
+        script.Then([&, record](QWidget* modal) {
+            record(modal);
+            Enter("abc")(modal);
+        });
+        script.Then(ExpectInformation(floatRefusal));
+    }
+    script.Then([&, record](QWidget* modal) {
+        record(modal);
+        Press(modal, QDialogButtonBox::Cancel);
+    });
+    float value = 1.5f;
+    EXPECT_FALSE(script.Run([&] { return GetFloatFromUser("Enter new offset:", value, nullptr); }));
+    ExpectScriptDone(script);
+    ASSERT_EQ(shown.size(), 4);
+    for (const QSize& size : shown)
+        EXPECT_EQ(size, shown.first());
 }
 
 namespace {
