@@ -59,6 +59,10 @@ IoPointWidget::IoPointWidget(ModbusMasterDatalink& datalink, Tolvaren::IoDirecti
         ref->setPalette(pal);
     }
 
+    // Texts from the card are shown as they are, never as markup.
+    for (QLabel* text : {m_ui->labelLabel, m_ui->partNumLabel, m_ui->ioNotesLabel})
+        text->setTextFormat(Qt::PlainText);
+
     m_ui->overrideActiveLabel->setAutoFillBackground(true);
     m_ui->overrideActiveLabel->setText(offText);
 

@@ -88,6 +88,8 @@ private:
     // a number otherwise. False when the user cancelled.
     bool AskForValue(const QString& prompt, float& value);
     void ChangeLimit(bool upper);
+    // Raises the point's live or 8-day graph window, or opens it.
+    void ShowGraph(bool live);
     void CloseGraphWindows();
     void Warn(const QString& text);
     void WarnFailure(const char* prefix, const std::exception& e);

@@ -10,11 +10,13 @@
 
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QStringList>
 
 #include "cardui/IoPointFormats.h"
 #include "cardui/IoPointWidget.h"
 #include "comms/ExceptionWithString.h"
+#include "graphs/GraphWindow.h"
 #include "modbus/ModbusErrors.h"
 #include "protocol/CPackedVal.h"
 #include "protocol/TolvarenCommsCommon.h"
@@ -355,9 +357,59 @@ void IoPointWidget::on_ioNotesLabel_Clicked()
 }
 
 // Opened by the graph window's code, which is connected here once it exists.
-void IoPointWidget::ShowLiveGraph() {}
+namespace {
 
-void IoPointWidget::ShowHistoricalGraph() {}
+QString GraphName(const char* kind, Tolvaren::IoDirection dir, unsigned index)
+{
+    return QStringLiteral("%1-%2-%3").arg(QLatin1String(kind)).arg(int(dir)).arg(index);
+}
 
-// Closed by the graph window's code, which is connected here once it exists.
-void IoPointWidget::CloseGraphWindows() {}
+GraphWindow* FindGraph(QWidget* topLevel, const QString& name)
+{
+    return topLevel->findChild<GraphWindow*>(name);
+}
+
+} // namespace
+
+void IoPointWidget::ShowGraph(bool live)
+{
+    QWidget* top = window();
+    const QString name = GraphName(live ? "LiveGraph" : "HistoricalGraph", m_direction, m_index);
+    if (GraphWindow* existing = FindGraph(top, name)) {
+        existing->showNormal();
+        existing->show();
+        existing->activateWindow();
+        existing->raise();
+        return;
+    }
+    GraphWindow* graph =
+        live ? GraphWindow::OpenLiveGraph(m_datalink, m_direction, m_index, ProfileName(), top)
+             : GraphWindow::OpenHistoricalGraph(m_datalink, m_direction, m_index, ProfileName(),
+                                                top);
+    // The window may already be gone (its first request failed).
+    QPointer<GraphWindow> alive(graph);
+    if (alive)
+        alive->setObjectName(name);
+}
+
+void IoPointWidget::ShowLiveGraph()
+{
+    ShowGraph(true);
+}
+
+void IoPointWidget::ShowHistoricalGraph()
+{
+    ShowGraph(false);
+}
+
+// The point's graphs show the old scaling: they go before the profile changes.
+void IoPointWidget::CloseGraphWindows()
+{
+    QWidget* top = window();
+    for (const char* kind : {"LiveGraph", "HistoricalGraph"}) {
+        if (GraphWindow* graph = FindGraph(top, GraphName(kind, m_direction, m_index))) {
+            graph->setObjectName(QString()); // a graph opened meanwhile is a new one
+            graph->deleteLater();
+        }
+    }
+}

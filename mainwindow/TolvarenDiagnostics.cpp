@@ -20,6 +20,7 @@
 #include "cardui/TolvarenCardWidget.h"
 #include "comms/AutoReconnectSerialComms.h"
 #include "comms/ExceptionWithString.h"
+#include "graphs/GraphWindow.h"
 #include "modbus/ModbusErrors.h"
 #include "modbus/ModbusMasterDatalink.h"
 #include "protocol/TolvarenSnapshotGatherer.h"
@@ -66,6 +67,9 @@ TolvarenDiagnostics::~TolvarenDiagnostics()
     // Waits for a delivery still being prepared; a call it queues dies with this object.
     m_then.reset();
     m_gatherer.reset();
+    // Graph windows are top-level children of this window that talk to the card through the
+    // datalink: they go before it does.
+    qDeleteAll(findChildren<GraphWindow*>());
     m_datalink.reset();
     // Last owner: the comms' threads end here, so none of them reports to a half-destroyed
     // window.

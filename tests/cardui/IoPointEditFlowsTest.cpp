@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "cardui/IoPointWidget.h"
+#include "graphs/GraphWindow.h"
 #include "protocol/TolvarenCommsCommon.h"
 #include "protocol/TolvarenSnapshotGatherer.h"
 #include "tests/cardui/CardUiDialogSteps.h"
@@ -476,3 +477,23 @@ TEST_F(IoPointEditFlowsTest, AnInputsValueOpensNoDialogAndDoesNotLookClickable)
 }
 
 } // namespace
+
+TEST_F(IoPointEditFlowsTest, GraphsAreRaisedByNameAndClosedByAScalingChange)
+{
+    IoPointWidget* row = Row(Output, 2);
+    // A card with no samples at all: the windows open and stay empty.
+    rig.card.SetVendorHandler(TolvarenCommsCommon::QEL_GET_HISTORICAL_DATA,
+                              [](const ByteVec&, ByteVec& payload) {
+                                  payload = ByteVec{0};
+                                  return 0;
+                              });
+    for (const char* slot : {"ShowLiveGraph", "ShowLiveGraph", "ShowHistoricalGraph"})
+        QMetaObject::invokeMethod(row, slot);
+    EXPECT_EQ(row->findChildren<GraphWindow*>().size(), 2);
+    EXPECT_NE(row->findChild<GraphWindow*>("LiveGraph-1-2"), nullptr);
+    EXPECT_NE(row->findChild<GraphWindow*>("HistoricalGraph-1-2"), nullptr);
+
+    Click(row, "scalingLabel", {Choose(2)});
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(row->findChildren<GraphWindow*>().isEmpty());
+}

@@ -28,8 +28,10 @@
 #include "cardui/CardDetailsWidget.h"
 #include "cardui/IoPointWidget.h"
 #include "cardui/TolvarenCardWidget.h"
+#include "graphs/GraphWindow.h"
 #include "comms/AutoReconnectSerialComms.h"
 #include "modbus/ModbusCrc.h"
+#include "protocol/TolvarenCommsCommon.h"
 #include "protocol/TolvarenSnapshotGatherer.h"
 #include "tests/support/FakeCard.h"
 #include "tests/support/FakeCardProtocol.h"
@@ -579,6 +581,38 @@ TEST_F(TolvarenDiagnosticsTest, ClosingDuringAGatheringWaitsForIt)
     const std::size_t requests = plugged.card->RequestCount();
     QCoreApplication::processEvents();
     EXPECT_EQ(plugged.card->RequestCount(), requests);
+}
+
+TEST_F(TolvarenDiagnosticsTest, ClosingWithAGraphOpenEndsItsPollingFirst)
+{
+    auto card = boost::make_shared<FakeCard>(4, 9);
+    FakeCardProtocol content(*card, 4, 9);
+    card->SetVendorHandler(TolvarenCommsCommon::QEL_GET_LIVE_DATA,
+                           [](const ByteVec&, ByteVec& payload) {
+                               payload = ByteVec{1, 0x40, 0xA0, 0, 0}; // one sample, 5.0
+                               return 0;
+                           });
+    TolvarenDiagnostics* window = Create();
+    SignalCounter created(window, &TolvarenDiagnostics::CardFaceCreated);
+    window->Comms()->UseCommsInterface(card);
+    ASSERT_TRUE(created.Wait());
+    IoPointWidget* row = window->CardWidget()->DetailsWidget()->PointRows().at(0);
+    QMetaObject::invokeMethod(row, "ShowLiveGraph");
+    GraphWindow* graph = window->findChild<GraphWindow*>(QStringLiteral("LiveGraph-0-0"));
+    ASSERT_NE(graph, nullptr);
+    const auto livePolls = [&] {
+        int polls = 0;
+        for (const FakeCardRequest& request : card->Requests())
+            polls += request.IsVendor() && request.address == TolvarenCommsCommon::QEL_GET_LIVE_DATA;
+        return polls;
+    };
+    ASSERT_TRUE(RunUntil([&] { return graph->isVisible() && livePolls() >= 2; }));
+
+    window->close();
+    m_window.reset();
+    const std::size_t requests = card->RequestCount();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(card->RequestCount(), requests);
 }
 
 } // namespace
