@@ -46,12 +46,12 @@ unsigned CardHistory::Count(bool isInput, unsigned index, std::int64_t nowMs) co
     if (cleared == m_clearedAt.end())
         return capacity; // the card has been recording for longer than 8 days
     const std::int64_t since = LastStore(nowMs) - cleared->second;
-    return static_cast<unsigned>(std::min<std::int64_t>(std::max<std::int64_t>(since, 0),
-                                                        capacity));
+    return static_cast<unsigned>(
+        std::min<std::int64_t>(std::max<std::int64_t>(since, 0), capacity));
 }
 
-std::vector<float> CardHistory::Samples(bool isInput, unsigned index, unsigned first,
-                                        unsigned max, std::int64_t nowMs) const
+std::vector<float> CardHistory::Samples(bool isInput, unsigned index, unsigned first, unsigned max,
+                                        std::int64_t nowMs) const
 {
     std::vector<float> samples;
     const unsigned count = Count(isInput, index, nowMs);

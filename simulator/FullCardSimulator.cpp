@@ -31,10 +31,10 @@ const std::uint16_t digital = SimulatedPlant::digitalProfile;
 // A plant worth looking at: voltages, percentages, limits, digital points, resistances and
 // temperatures on the inputs; percentages, limits, volts and digital points on the outputs.
 const std::uint16_t inputProfiles[FullCardSimulator::numInputs] = {
-    0, 0, 0, 0, 2, 2, 20, 20, digital, digital, digital, digital,
-    24, 24, 28, 28, 43, 43, 43, 43, 70, 70, 4, digital};
+    0,  0,  0,  0,  2,  2,  20, 20, digital, digital, digital, digital,
+    24, 24, 28, 28, 43, 43, 43, 43, 70,      70,      4,       digital};
 const std::uint16_t outputProfiles[FullCardSimulator::numOutputs] = {
-    0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 2, 2,
+    0,  0,  0,  0,  0,       0,       0,       0,       2,       2,       2,       2,
     20, 20, 20, 20, digital, digital, digital, digital, digital, digital, digital, digital};
 
 bool Within(unsigned address, unsigned base, unsigned count)
@@ -46,10 +46,9 @@ DEDOCardSimulator::Clock MonotonicSinceNow()
 {
     const auto start = boost::chrono::steady_clock::now();
     return [start] {
-        return static_cast<std::uint64_t>(
-            boost::chrono::duration_cast<boost::chrono::milliseconds>(
-                boost::chrono::steady_clock::now() - start)
-                .count());
+        return static_cast<std::uint64_t>(boost::chrono::duration_cast<boost::chrono::milliseconds>(
+                                              boost::chrono::steady_clock::now() - start)
+                                              .count());
     };
 }
 
@@ -244,8 +243,8 @@ int FullCardSimulator::ReadInputRegisters(const ByteVec& request, ByteVec& reply
     reply.reserve(1 + size);
     reply.push_back(static_cast<unsigned char>(size));
     for (unsigned address = start; reply.size() - 1 < size; ++address) {
-        const auto it = address <= 0xFFFF ? input.find(static_cast<std::uint16_t>(address))
-                                          : input.end();
+        const auto it =
+            address <= 0xFFFF ? input.find(static_cast<std::uint16_t>(address)) : input.end();
         if (it == input.end()) {
             reply.resize(1 + size, 0);
             break;
@@ -335,11 +334,11 @@ void FullCardSimulator::RefreshDynamicEntries(std::int64_t nowMs)
     for (unsigned i = 0; i < numOutputs; ++i) {
         const float reported = ReportedOutputValue(i);
         holding[baseValue + i] = CardBytes::Float(reported);
-        holding[baseRaw + i] = CardBytes::U16(
-            reported == m_outputs[i].value
-                ? m_outputs[i].raw
-                : SimulatedPlant::RawFromVolts(
-                      SimulatedPlant::VoltsFromValue(SetupOf(false, i), reported)));
+        holding[baseRaw + i] =
+            CardBytes::U16(reported == m_outputs[i].value
+                               ? m_outputs[i].raw
+                               : SimulatedPlant::RawFromVolts(
+                                     SimulatedPlant::VoltsFromValue(SetupOf(false, i), reported)));
     }
 }
 
@@ -383,6 +382,6 @@ void FullCardSimulator::SetOutputValue(unsigned index, float value)
 void FullCardSimulator::SetOutputRaw(unsigned index, std::uint16_t raw)
 {
     m_outputs[index].raw = raw;
-    m_outputs[index].value = SimulatedPlant::ValueFromVolts(SetupOf(false, index),
-                                                            SimulatedPlant::VoltsFromRaw(raw));
+    m_outputs[index].value =
+        SimulatedPlant::ValueFromVolts(SetupOf(false, index), SimulatedPlant::VoltsFromRaw(raw));
 }

@@ -153,8 +153,8 @@ float SimulatedPlant::HistoryValue(bool isInput, unsigned index, const PointSetu
 {
     // A day's cycle, each point at its own hour, with a slower drift on top.
     const std::int64_t shift = (isInput ? 0 : dayMs / 2) + dayMs * (index % 24) / 24;
-    const double volts = 5.0 + 4.0 * Sine(ms + shift, dayMs) +
-                         0.8 * Sine(ms + shift / 3, 19 * 3600 * 1000LL);
+    const double volts =
+        5.0 + 4.0 * Sine(ms + shift, dayMs) + 0.8 * Sine(ms + shift / 3, 19 * 3600 * 1000LL);
     const float value = ValueFromVolts(setup, volts);
     return isInput && setup.profileId != digitalProfile ? value + setup.offset : value;
 }

@@ -24,8 +24,7 @@ public:
 
     // A callable that runs function with the same arguments while the guard is open and does
     // nothing once it is closed. It holds the guard's state, not the guard, so it may outlive it.
-    template <typename F>
-    auto Guard(F function) const
+    template <typename F> auto Guard(F function) const
     {
         return [state = m_state, function = std::move(function)](auto&&... args) {
             std::lock_guard<std::recursive_mutex> lock(state->mutex);

@@ -250,7 +250,8 @@ TEST_F(FullCardSimulatorTest, EightDayDataOfEveryPointMovesOnWithTheClock)
     const std::vector<float> output = EightDayData(comms, Output, 23);
     ASSERT_EQ(output.size(), 768u);
     // The power gap hit every point at the same store.
-    const auto gap = std::find_if(input.begin(), input.end(), [](float v) { return std::isnan(v); });
+    const auto gap =
+        std::find_if(input.begin(), input.end(), [](float v) { return std::isnan(v); });
     EXPECT_TRUE(std::isnan(output[std::size_t(gap - input.begin())]));
 
     // One store later everything has moved one sample towards the oldest.
