@@ -28,6 +28,19 @@ const unsigned partNumberBytes = 16; // 15 characters, written as whole register
 
 const std::uint16_t digital = SimulatedPlant::digitalProfile;
 
+// Per-point blocks of numbers (inputs' and outputs' halves together).
+struct ItemBlock
+{
+    unsigned base;
+    unsigned count;
+    std::size_t itemSize;
+};
+const ItemBlock itemBlocks[] = {
+    {baseValue, 24, 4},      {baseProfile, 74, 2},    {baseOverride, 74, 4}, {baseOffset, 74, 4},
+    {baseUpperLimit, 74, 2}, {baseLowerLimit, 74, 2}, {baseDate, 74, 4},     {baseHighTime, 50, 4},
+    {baseLowTime, 50, 4},    {basePulseCount, 50, 4}, {baseRaw, 24, 2},
+};
+
 // A plant worth looking at: voltages, percentages, limits, digital points, resistances and
 // temperatures on the inputs; percentages, limits, volts and digital points on the outputs.
 const std::uint16_t inputProfiles[FullCardSimulator::numInputs] = {
@@ -348,24 +361,44 @@ void FullCardSimulator::AfterWrite(unsigned char functionCode, const ByteVec& re
     if (functionCode != 6 && functionCode != 16)
         return;
     const unsigned start = CardBytes::ReadU16(request, 0);
-    const ByteVec& entry = HoldingRegisters()[static_cast<std::uint16_t>(start)];
-    if (Within(start, baseValue, numOutputs) && entry.size() == 4) {
-        SetOutputValue(start - baseValue, CardBytes::ReadFloat(entry, 0));
-    } else if (Within(start, baseRaw, numOutputs) && entry.size() == 2) {
-        SetOutputRaw(start - baseRaw, CardBytes::ReadU16(entry, 0));
-    } else if (Within(start, baseHighTime, numInputs) && entry.size() == 4) {
-        m_statistics[start - baseHighTime].high = Statistic{CardBytes::ReadU32(entry, 0), nowMs};
-    } else if (Within(start, baseLowTime, numInputs) && entry.size() == 4) {
-        m_statistics[start - baseLowTime].low = Statistic{CardBytes::ReadU32(entry, 0), nowMs};
-    } else if (Within(start, basePulseCount, numInputs) && entry.size() == 4) {
-        m_statistics[start - basePulseCount].pulses =
+    RegisterMap& holding = HoldingRegisters();
+    // A card keeps one item per address: a write that covers several items of a per-point
+    // block (two output values in one request) sets each of them.
+    ByteVec written = holding[static_cast<std::uint16_t>(start)];
+    std::size_t itemSize = written.size();
+    for (const ItemBlock& block : itemBlocks) {
+        if (Within(start, block.base, block.count) && written.size() > block.itemSize &&
+            written.size() % block.itemSize == 0 &&
+            start + written.size() / block.itemSize <= block.base + block.count)
+            itemSize = block.itemSize;
+    }
+    for (std::size_t at = 0; at < written.size(); at += itemSize) {
+        const unsigned address = start + unsigned(at / itemSize);
+        ByteVec& entry = holding[static_cast<std::uint16_t>(address)];
+        entry.assign(written.begin() + long(at), written.begin() + long(at + itemSize));
+        AfterItemWritten(address, entry, nowMs);
+    }
+}
+
+void FullCardSimulator::AfterItemWritten(unsigned address, const ByteVec& entry, std::int64_t nowMs)
+{
+    if (Within(address, baseValue, numOutputs) && entry.size() == 4) {
+        SetOutputValue(address - baseValue, CardBytes::ReadFloat(entry, 0));
+    } else if (Within(address, baseRaw, numOutputs) && entry.size() == 2) {
+        SetOutputRaw(address - baseRaw, CardBytes::ReadU16(entry, 0));
+    } else if (Within(address, baseHighTime, numInputs) && entry.size() == 4) {
+        m_statistics[address - baseHighTime].high = Statistic{CardBytes::ReadU32(entry, 0), nowMs};
+    } else if (Within(address, baseLowTime, numInputs) && entry.size() == 4) {
+        m_statistics[address - baseLowTime].low = Statistic{CardBytes::ReadU32(entry, 0), nowMs};
+    } else if (Within(address, basePulseCount, numInputs) && entry.size() == 4) {
+        m_statistics[address - basePulseCount].pulses =
             Statistic{CardBytes::ReadU32(entry, 0), nowMs};
     } else {
         // A new profile or new limits change what an output's value means: it keeps its
         // value and drives the signal that now stands for it.
         for (std::uint16_t base : {baseProfile, baseLowerLimit, baseUpperLimit}) {
-            if (Within(start, base + outputShift, numOutputs)) {
-                const unsigned index = start - base - outputShift;
+            if (Within(address, base + outputShift, numOutputs)) {
+                const unsigned index = address - base - outputShift;
                 SetOutputValue(index, m_outputs[index].value);
             }
         }

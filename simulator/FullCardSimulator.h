@@ -84,6 +84,7 @@ private:
     // Writes the table entries that move with time or follow other entries.
     void RefreshDynamicEntries(std::int64_t nowMs);
     void AfterWrite(unsigned char functionCode, const ByteVec& request, std::int64_t nowMs);
+    void AfterItemWritten(unsigned address, const ByteVec& entry, std::int64_t nowMs);
     void SetOutputValue(unsigned index, float value);
     void SetOutputRaw(unsigned index, std::uint16_t raw);
 

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 
 #include <gtest/gtest.h>
 
@@ -164,6 +165,25 @@ TEST_F(FullCardSimulatorTest, OutputEditsReadBackAsACardWould)
     EXPECT_EQ(comms.GetRawValues(Output).get()[4], 8192);
     comms.SetOverrideActive(4, false).get();
     EXPECT_FLOAT_EQ(comms.GetValues(Output).get()[4], 100.0f);
+
+    // Two output values written in one request set both outputs.
+    {
+        ByteVec two;
+        for (float v : {60.0f, 70.0f}) {
+            std::uint32_t bits;
+            std::memcpy(&bits, &v, 4);
+            for (int shift : {24, 16, 8, 0})
+                two.push_back(static_cast<unsigned char>(bits >> shift));
+        }
+        auto lock = comms.LockMaster();
+        auto write = comms.master.WriteRegistersAsData(9000 + 6, two);
+        lock.unlock();
+        write.get();
+    }
+    const std::vector<float> values = comms.GetValues(Output).get();
+    EXPECT_FLOAT_EQ(values[6], 60.0f);
+    EXPECT_FLOAT_EQ(values[7], 70.0f);
+    EXPECT_EQ(comms.GetRawValues(Output).get()[7], 45875); // 70 % of 0-10 V
 
     // A digital output drives 0 or 10 V.
     comms.SetOutputValue(20, 1.0f).get();
