@@ -98,7 +98,7 @@ FullCardSimulator::FullCardSimulator(const Clock& clock)
 
 void FullCardSimulator::SetClock(const Clock& clock)
 {
-    // The designed card's parts (traffic log time stamps) keep the same time.
+    // DEDOCardSimulator's parts (traffic log time stamps) keep the same time.
     DEDOCardSimulator::SetClock(clock);
     auto lock = LockState();
     m_clock = clock;
@@ -243,7 +243,7 @@ int FullCardSimulator::HandleRequest(unsigned char functionCode, const ByteVec& 
 }
 
 // A card answers a block of consecutive items from its input registers as it does from its
-// holding registers (the designed card answers only a single item of exactly the size asked),
+// holding registers (DEDOCardSimulator answers only a single item of exactly the size asked),
 // so all input values or raw values come in one read.
 int FullCardSimulator::ReadInputRegisters(const ByteVec& request, ByteVec& reply)
 {

@@ -17,11 +17,11 @@
 // what was written (the raw output register and the value move together, an active override
 // drives the output); every point has its 8-day data, live data, long-term statistics of its
 // digital reading, a part number and limits; safe values, the SoftDog delay and the other named
-// variables are read and written; notes, the traffic log and the configuration text are the
-// designed card's.
+// variables are read and written; notes, the traffic log and the configuration text are
+// DEDOCardSimulator's.
 //
 // Vendor sub-commands are looked up in a table of handlers (SetVendorCommand), each feature
-// keeping its own state, and fall back to the designed card; more features join the same way.
+// keeping its own state, and fall back to DEDOCardSimulator's; more features join the same way.
 //
 // Threads: as DEDOCardSimulator. Requests and the vendor handlers run under the state lock;
 // SetClock and SetVendorCommand may be called from any thread.

@@ -121,6 +121,8 @@ int main(int argc, char** argv)
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // A reader of our output that has gone (tolvaren-sim | head) must not end the serving.
+    std::signal(SIGPIPE, SIG_IGN);
 
     try {
         auto card = boost::make_shared<FullCardSimulator>();
