@@ -7,6 +7,9 @@ namespace {
 
 const std::size_t maxFrameLength = 256; // Modbus RTU ADU
 const std::size_t minFrameLength = 4;   // address, function code, CRC
+const unsigned char vendorFunction = 100;
+// A pause after which unfinished bytes are dropped: far longer than any gap inside a frame.
+const std::chrono::milliseconds staleAfter(100);
 
 // Length of the whole, CRC-valid frame starting at start; 0 when there is none (yet).
 std::size_t FrameLengthAt(const ByteVec& bytes, std::size_t start)
@@ -25,6 +28,16 @@ std::size_t FrameLengthAt(const ByteVec& bytes, std::size_t start)
             return 0;
         length = 9 + frame[6]; // address, code, start, count, byte count, data, CRC
         break;
+    case vendorFunction:
+        // Address, code, length byte, what it counts (sub-command and arguments), CRC. Trusting
+        // the length byte keeps a request that arrives in pieces from ending early at a chance
+        // CRC match; a wrong length byte is found by the scan below once enough bytes are in.
+        length = 5 + std::size_t(frame[2]);
+        if (length > available)
+            return 0;
+        if (HasValidModbusCrc(frame, length))
+            return length;
+        // fall through
     default:
         // Functions of variable layout (the vendor function among them): the first length whose
         // CRC matches ends the frame.
@@ -64,26 +77,24 @@ std::vector<ByteVec> SimulatorSerialBridge::TakeRequestFrames(ByteVec& pending)
 
 SimulatorSerialBridge::SimulatorSerialBridge(boost::shared_ptr<ModbusSimulator> simulator,
                                              const SerialPortSettings& settings)
-    : m_simulator(simulator)
+    : m_simulator(simulator), m_connection(new SerialCommsThread(settings, this))
 {
-    m_replySlot = m_simulator->ConnectDataReceived([this](ByteVec& frame) { OnReply(frame); });
-    std::unique_ptr<SerialCommsThread> connection(new SerialCommsThread(settings, this));
-    connection->ConnectDataReceived([this](ByteVec& bytes) { OnSerialData(bytes); });
-    std::lock_guard<std::mutex> lock(m_connectionMutex);
-    m_connection = std::move(connection);
+    // The connection exists before any reply can look for it.
+    m_replySlot =
+        m_simulator->ConnectDataReceived(m_replyGuard.Guard([this](ByteVec& frame) {
+            OnReply(frame);
+        }));
+    m_connection->ConnectDataReceived([this](ByteVec& bytes) { OnSerialData(bytes); });
 }
 
 SimulatorSerialBridge::~SimulatorSerialBridge()
 {
-    // Replies stop first: they go to the connection. A reply being delivered right now
-    // finishes under the mutex before the connection is taken away.
+    // Replies stop first: they go to the connection. Closing the guard waits for a reply that
+    // the simulator's thread is handing over right now; disconnecting alone would not.
     m_replySlot.disconnect();
-    std::unique_ptr<SerialCommsThread> connection;
-    {
-        std::lock_guard<std::mutex> lock(m_connectionMutex);
-        connection.swap(m_connection);
-    }
-    connection.reset();
+    m_replyGuard.Close();
+    // Joins the I/O thread, the only caller of OnSerialData and OnConnectionError.
+    m_connection.reset();
 }
 
 std::string SimulatorSerialBridge::GetError() const
@@ -94,6 +105,12 @@ std::string SimulatorSerialBridge::GetError() const
 
 void SimulatorSerialBridge::OnSerialData(ByteVec& bytes)
 {
+    // Silence ends a frame on a Modbus line: bytes left over from before a long pause (a frame
+    // the master gave up on) never join the next request.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_lastBytesAt > staleAfter)
+        m_pending.clear();
+    m_lastBytesAt = now;
     m_pending.insert(m_pending.end(), bytes.begin(), bytes.end());
     for (const ByteVec& frame : TakeRequestFrames(m_pending))
         m_simulator->Transmit(frame);
@@ -101,9 +118,6 @@ void SimulatorSerialBridge::OnSerialData(ByteVec& bytes)
 
 void SimulatorSerialBridge::OnReply(ByteVec& frame)
 {
-    std::lock_guard<std::mutex> lock(m_connectionMutex);
-    if (!m_connection)
-        return;
     try {
         m_connection->Transmit(frame);
     } catch (const std::exception&) {

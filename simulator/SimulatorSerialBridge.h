@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -9,6 +10,7 @@
 #include <boost/signals2/connection.hpp>
 
 #include "comms/SerialCommsThread.h"
+#include "simulator/SlotGuard.h"
 
 class ModbusSimulator;
 
@@ -19,7 +21,9 @@ class ModbusSimulator;
 //
 // Threads: request frames are passed to the simulator on the port's I/O thread, replies are
 // queued for the port on the simulator's thread. The queries may be called from any thread;
-// construction and destruction happen on the owner's thread.
+// construction and destruction happen on the owner's thread. The simulator may outlive the
+// bridge: the destructor waits for a reply being handed to the port, and no reply reaches the
+// bridge after it has returned.
 class SimulatorSerialBridge : private SerialCommsThread::IFeedback
 {
 public:
@@ -35,9 +39,10 @@ public:
     std::string GetError() const;
 
     // Removes every whole request frame from the front of pending and returns them in order.
+    // (The bridge also drops unfinished bytes that were followed by a pause of 100 ms.)
     // Bytes before a frame that cannot start one are dropped; an incomplete frame stays. Frame
-    // lengths come from the function code where it fixes them, else from the first length whose
-    // CRC matches. At most one frame's worth (256 bytes) of unmatched bytes is kept.
+    // lengths come from the function code or the vendor function's length byte where they fix
+    // them, else from the first length whose CRC matches. At most one frame's worth (256 bytes) of unmatched bytes is kept.
     static std::vector<ByteVec> TakeRequestFrames(ByteVec& pending);
 
 private:
@@ -46,10 +51,11 @@ private:
     void OnConnectionError(CommsConnection* connection, const std::exception& error) override;
 
     boost::shared_ptr<ModbusSimulator> m_simulator;
-    ByteVec m_pending; // I/O thread only
+    ByteVec m_pending; // I/O thread only, as is the next
+    std::chrono::steady_clock::time_point m_lastBytesAt;
     mutable std::mutex m_errorMutex;
     std::string m_error;
-    std::mutex m_connectionMutex; // the connection as seen by replies
     std::unique_ptr<SerialCommsThread> m_connection;
+    SlotGuard m_replyGuard; // OnReply runs only while it is open
     boost::signals2::scoped_connection m_replySlot;
 };

@@ -1,4 +1,7 @@
+#include <algorithm>
+
 #include <boost/make_shared.hpp>
+#include <boost/thread/thread.hpp>
 
 #include <gtest/gtest.h>
 
@@ -70,6 +73,20 @@ TEST(SimulatorSerialBridgeFramingTest, FrameSplitOverChunksAndEndlessNoise)
     EXPECT_LE(noise.size(), 256u);
 }
 
+TEST(SimulatorSerialBridgeFramingTest, VendorRequestEndsWhereItsLengthByteSays)
+{
+    // A vendor request whose first seven bytes happen to end in a valid CRC: arriving in pieces,
+    // it must not be cut there.
+    ByteVec chance = Framed({0x01, 0x64, 0x08, 0x00, 0x11});
+    const ByteVec request = Framed(Join({chance, {0x01, 0x02, 0x03, 0x04}}));
+    ASSERT_EQ(request.size(), 13u);
+    ByteVec pending(request.begin(), request.begin() + 7);
+    EXPECT_TRUE(SimulatorSerialBridge::TakeRequestFrames(pending).empty());
+    pending.insert(pending.end(), request.begin() + 7, request.end());
+    EXPECT_EQ(SimulatorSerialBridge::TakeRequestFrames(pending), std::vector<ByteVec>{request});
+    EXPECT_TRUE(pending.empty());
+}
+
 class SimulatorSerialBridgeTest : public ::testing::Test
 {
 protected:
@@ -95,6 +112,55 @@ TEST_F(SimulatorSerialBridgeTest, AnswersTwoRequestsArrivingTogether)
     EXPECT_EQ(pty.Read(14), Join({Framed({0x01, 0x04, 0x02, 0x00, 0x04}),
                                   Framed({0x01, 0x04, 0x02, 0x00, 0x09})}));
     EXPECT_EQ(bridge->GetError(), "");
+}
+
+TEST_F(SimulatorSerialBridgeTest, UnfinishedBytesBeforeAPauseAreDropped)
+{
+    // The start of a vendor request that promises more bytes than ever come.
+    pty.Write({0x01, 0x64, 0x0A, 0x00, 0x11});
+    // The pause is the input here: a master that gave up and, later, asks again.
+    boost::this_thread::sleep_for(boost::chrono::milliseconds(150));
+    pty.Write(Framed({0x01, 0x04, 0x03, 0x8E, 0x00, 0x01}));
+    EXPECT_EQ(pty.Read(7), Framed({0x01, 0x04, 0x02, 0x00, 0x04}));
+}
+
+// The simulator outlives bridges that come and go while it is still sending them replies.
+TEST(SimulatorSerialBridgeLifetimeTest, DestroyedWhileRepliesAreBeingDelivered)
+{
+    PtyPair pty;
+    FakeSysfs sysfs;
+    sysfs.AddUart(0, pty.SlavePath());
+    SerialPortSettings settings;
+    settings.port = 1;
+    auto card = boost::make_shared<DEDOCardSimulator>();
+    card->SetReplyChunkSize(1); // many emissions per reply: a wide window to land in
+    const ByteVec readType = Framed({0x01, 0x04, 0x03, 0x8E, 0x00, 0x01});
+    ByteVec burst;
+    for (int i = 0; i < 20; ++i)
+        burst.insert(burst.end(), readType.begin(), readType.end());
+    for (int round = 0; round < 10; ++round) {
+        auto bridge = std::make_unique<SimulatorSerialBridge>(card, settings);
+        pty.Write(burst);
+        ASSERT_EQ(pty.Read(1).size(), 1u) << round; // replies are flowing
+        bridge.reset();
+        pty.ReadFor(std::chrono::milliseconds(0));
+    }
+    // Still answering through a new bridge (after what is left of the earlier replies).
+    SimulatorSerialBridge bridge(card, settings);
+    card->SetReplyChunkSize(0);
+    pty.Write(Framed({0x01, 0x04, 0xFF, 0x99, 0x00, 0x01}));
+    const ByteVec reply = Framed({0x01, 0x04, 0x02, 0x00, 0x09});
+    ByteVec received;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline &&
+           (received.size() < reply.size() ||
+            !std::equal(reply.begin(), reply.end(), received.end() - long(reply.size())))) {
+        const ByteVec more = pty.Read(1, std::chrono::milliseconds(100));
+        received.insert(received.end(), more.begin(), more.end());
+    }
+    ASSERT_GE(received.size(), reply.size());
+    EXPECT_EQ(ByteVec(received.end() - long(reply.size()), received.end()), reply);
+    EXPECT_EQ(bridge.GetError(), "");
 }
 
 TEST_F(SimulatorSerialBridgeTest, LibmodbusMasterReadsTheCardsIdentity)

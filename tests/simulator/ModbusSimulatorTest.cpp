@@ -96,10 +96,12 @@ TEST(ModbusSimulatorTest, TransmitReturnsBeforeTheReplyIsEmitted)
     boost::promise<void> transmitReturned;
     boost::shared_future<void> returned = transmitReturned.get_future().share();
     boost::promise<bool> slotSawReturn;
-    auto connection = sim.ConnectDataReceived([&](ByteVec&) {
+    // Closed (first of the locals) before the ones the slot uses go.
+    SlotGuard guard;
+    auto connection = sim.ConnectDataReceived(guard.Guard([&](ByteVec&) {
         // Emitted inside Transmit, this would wait out the whole bound and report false.
         slotSawReturn.set_value(returned.wait_for(generous) == boost::future_status::ready);
-    });
+    }));
     sim.Transmit(SimulatorClient::Frame(1, 3, {0, 0, 0, 1}));
     EXPECT_EQ(sim.handlerThread, boost::this_thread::get_id());
     transmitReturned.set_value();
@@ -117,7 +119,8 @@ TEST(ModbusSimulatorTest, SlotMayTransmitFromInsideTheEmission)
     boost::mutex mutex;
     boost::condition_variable changed;
     std::vector<ByteVec> frames;
-    auto connection = sim.ConnectDataReceived([&](ByteVec& chunk) {
+    SlotGuard guard;
+    auto connection = sim.ConnectDataReceived(guard.Guard([&](ByteVec& chunk) {
         bool first;
         {
             boost::lock_guard<boost::mutex> lock(mutex);
@@ -127,7 +130,7 @@ TEST(ModbusSimulatorTest, SlotMayTransmitFromInsideTheEmission)
         changed.notify_all();
         if (first)
             sim.Transmit(SimulatorClient::Frame(1, 4, SimulatorClient::AddressAndCount(2, 1)));
-    });
+    }));
     sim.Transmit(SimulatorClient::Frame(1, 4, SimulatorClient::AddressAndCount(1, 1)));
     boost::unique_lock<boost::mutex> lock(mutex);
     ASSERT_TRUE(changed.wait_for(lock, generous, [&] { return frames.size() == 2; }));

@@ -11,9 +11,11 @@
 
 #include "comms/ICommsInterface.h"
 #include "modbus/ModbusCrc.h"
+#include "simulator/SlotGuard.h"
 
 // Test-side master for a simulator: builds request frames and collects what the simulator
-// emits, remembering the thread of each emission.
+// emits, remembering the thread of each emission. The simulator may be delivering a reply on its
+// own thread when the client goes; the destructor waits for that delivery to end.
 class SimulatorClient
 {
 public:
@@ -25,9 +27,14 @@ public:
 
     explicit SimulatorClient(ICommsInterface& comms) : m_comms(comms)
     {
-        m_connection = comms.ConnectDataReceived([this](ByteVec& chunk) { OnData(chunk); });
+        m_connection =
+            comms.ConnectDataReceived(m_guard.Guard([this](ByteVec& chunk) { OnData(chunk); }));
     }
-    ~SimulatorClient() { m_connection.disconnect(); }
+    ~SimulatorClient()
+    {
+        m_connection.disconnect();
+        m_guard.Close();
+    }
 
     static ByteVec Frame(unsigned char address, unsigned char functionCode, const ByteVec& data)
     {
@@ -112,6 +119,7 @@ private:
     }
 
     ICommsInterface& m_comms;
+    SlotGuard m_guard;
     boost::signals2::connection m_connection;
     boost::mutex m_mutex;
     boost::condition_variable m_changed;

@@ -1,0 +1,94 @@
+#include "simulator/CardNamedVariables.h"
+
+#include "simulator/CardBytes.h"
+
+namespace {
+
+const int illegalDataAddress = 2;
+const int illegalDataValue = 3;
+
+const unsigned char floatTag = 1;
+const unsigned char uint32Tag = 3;
+const unsigned char floatArrayTag = 4;
+
+} // namespace
+
+void CardNamedVariables::Add(const std::string& name, Reader reader, Writer writer)
+{
+    m_variables[name] = Variable{std::move(reader), std::move(writer)};
+}
+
+void CardNamedVariables::AddFloat(const std::string& name, float& value)
+{
+    Add(
+        name, [&value] { return PackedFloat(value); },
+        [&value](const ByteVec& packed) { return UnpackFloat(packed, value); });
+}
+
+bool CardNamedVariables::Has(const std::string& name) const
+{
+    return m_variables.count(name) != 0;
+}
+
+const CardNamedVariables::Variable* CardNamedVariables::Find(const ByteVec& name) const
+{
+    std::string text(name.begin(), name.end());
+    if (!text.empty() && text.back() == '\0')
+        text.pop_back();
+    const auto it = m_variables.find(text);
+    return it == m_variables.end() ? nullptr : &it->second;
+}
+
+int CardNamedVariables::HandleRead(const ByteVec& arguments, ByteVec& payload) const
+{
+    const Variable* variable = Find(arguments);
+    if (!variable)
+        return illegalDataAddress;
+    payload = variable->reader();
+    return 0;
+}
+
+int CardNamedVariables::HandleWrite(const ByteVec& arguments)
+{
+    if (arguments.empty() || arguments[0] + 1u > arguments.size())
+        return illegalDataValue;
+    const std::size_t nameLength = arguments[0];
+    const Variable* variable =
+        Find(ByteVec(arguments.begin() + 1, arguments.begin() + 1 + long(nameLength)));
+    if (!variable)
+        return illegalDataAddress;
+    const ByteVec packed(arguments.begin() + 1 + long(nameLength), arguments.end());
+    if (!variable->writer || !variable->writer(packed))
+        return illegalDataValue;
+    return 0;
+}
+
+ByteVec CardNamedVariables::PackedFloat(float value)
+{
+    ByteVec packed{floatTag};
+    CardBytes::AppendFloat(packed, value);
+    return packed;
+}
+
+ByteVec CardNamedVariables::PackedUInt32(std::uint32_t value)
+{
+    ByteVec packed{uint32Tag};
+    CardBytes::AppendU32(packed, value);
+    return packed;
+}
+
+ByteVec CardNamedVariables::PackedFloatArray(const std::vector<float>& values)
+{
+    ByteVec packed{floatArrayTag};
+    for (float value : values)
+        CardBytes::AppendFloat(packed, value);
+    return packed;
+}
+
+bool CardNamedVariables::UnpackFloat(const ByteVec& packed, float& value)
+{
+    if (packed.size() != 5 || packed[0] != floatTag)
+        return false;
+    value = CardBytes::ReadFloat(packed, 1);
+    return true;
+}

@@ -1,0 +1,420 @@
+#include "simulator/FullCardSimulator.h"
+
+#include <boost/chrono/system_clocks.hpp>
+
+#include "simulator/CardBytes.h"
+#include "simulator/VendorCommandFrame.h"
+
+namespace {
+
+const int illegalDataValue = 3;
+const unsigned maxRegisterReadQuantity = 125;
+
+// Per-point blocks; outputs' rule-addressed blocks sit 50 above the inputs'.
+const std::uint16_t baseValue = 9000;
+const std::uint16_t baseProfile = 9100;
+const std::uint16_t baseOverride = 9300;
+const std::uint16_t baseOffset = 9400;
+const std::uint16_t basePartNumber = 9500;
+const std::uint16_t baseUpperLimit = 100;
+const std::uint16_t baseLowerLimit = 600;
+const std::uint16_t baseDate = 65100;
+const std::uint16_t baseHighTime = 65200;
+const std::uint16_t baseLowTime = 65250;
+const std::uint16_t basePulseCount = 65300;
+const std::uint16_t baseRaw = 65400;
+const unsigned outputShift = 50;
+const unsigned partNumberBytes = 16; // 15 characters, written as whole registers
+
+const std::uint16_t digital = SimulatedPlant::digitalProfile;
+
+// Per-point blocks of numbers (inputs' and outputs' halves together).
+struct ItemBlock
+{
+    unsigned base;
+    unsigned count;
+    std::size_t itemSize;
+};
+const ItemBlock itemBlocks[] = {
+    {baseValue, 24, 4},      {baseProfile, 74, 2},    {baseOverride, 74, 4}, {baseOffset, 74, 4},
+    {baseUpperLimit, 74, 2}, {baseLowerLimit, 74, 2}, {baseDate, 74, 4},     {baseHighTime, 50, 4},
+    {baseLowTime, 50, 4},    {basePulseCount, 50, 4}, {baseRaw, 24, 2},
+};
+
+// A plant worth looking at: voltages, percentages, limits, digital points, resistances and
+// temperatures on the inputs; percentages, limits, volts and digital points on the outputs.
+const std::uint16_t inputProfiles[FullCardSimulator::numInputs] = {
+    0,  0,  0,  0,  2,  2,  20, 20, digital, digital, digital, digital,
+    24, 24, 28, 28, 43, 43, 43, 43, 70,      70,      4,       digital};
+const std::uint16_t outputProfiles[FullCardSimulator::numOutputs] = {
+    0,  0,  0,  0,  0,       0,       0,       0,       2,       2,       2,       2,
+    20, 20, 20, 20, digital, digital, digital, digital, digital, digital, digital, digital};
+
+bool Within(unsigned address, unsigned base, unsigned count)
+{
+    return address >= base && address < base + count;
+}
+
+DEDOCardSimulator::Clock MonotonicSinceNow()
+{
+    const auto start = boost::chrono::steady_clock::now();
+    return [start] {
+        return static_cast<std::uint64_t>(boost::chrono::duration_cast<boost::chrono::milliseconds>(
+                                              boost::chrono::steady_clock::now() - start)
+                                              .count());
+    };
+}
+
+ByteVec Date(unsigned day, unsigned month, unsigned year)
+{
+    return ByteVec{static_cast<unsigned char>(day), static_cast<unsigned char>(month),
+                   static_cast<unsigned char>(year), static_cast<unsigned char>(year >> 8)};
+}
+
+std::string TwoDigits(unsigned n)
+{
+    return (n < 10 ? "0" : "") + std::to_string(n);
+}
+
+} // namespace
+
+FullCardSimulator::FullCardSimulator(const Clock& clock)
+    : m_liveData(numInputs, numOutputs,
+                 [this](bool isInput, unsigned index, std::int64_t ms) {
+                     return PointValue(isInput, index, ms);
+                 }),
+      m_history(numInputs, numOutputs,
+                [this](bool isInput, unsigned index, std::int64_t ms) {
+                    return SimulatedPlant::HistoryValue(isInput, index, SetupOf(isInput, index),
+                                                        ms);
+                }),
+      m_outputs(numOutputs), m_statistics(numInputs), m_safeValues(numOutputs, 0.0f)
+{
+    SetClock(clock ? clock : MonotonicSinceNow());
+    FillPoints();
+    AddNamedVariables();
+    AddVendorCommands();
+}
+
+void FullCardSimulator::SetClock(const Clock& clock)
+{
+    // DEDOCardSimulator's parts (traffic log time stamps) keep the same time.
+    DEDOCardSimulator::SetClock(clock);
+    auto lock = LockState();
+    m_clock = clock;
+}
+
+std::int64_t FullCardSimulator::NowMs() const
+{
+    return static_cast<std::int64_t>(m_clock());
+}
+
+void FullCardSimulator::SetVendorCommand(std::uint16_t subCommand, VendorCommand command)
+{
+    auto lock = LockState();
+    m_vendorCommands[subCommand] = std::move(command);
+}
+
+void FullCardSimulator::FillPoints()
+{
+    RegisterMap& input = InputRegisters();
+    RegisterMap& holding = HoldingRegisters();
+    // Serial number, firmware 2.10, and a register map with notes, safe values, long-term
+    // statistics and graphs.
+    input[900] = CardBytes::U16(1207);
+    input[901] = CardBytes::U16(2);
+    input[902] = CardBytes::U16(10);
+    input[65433] = CardBytes::U16(registerMapVersion);
+
+    for (unsigned i = 0; i < numInputs; ++i) {
+        holding[baseProfile + i] = CardBytes::U16(inputProfiles[i]);
+        const bool wideRange = inputProfiles[i] == 2;
+        holding[baseLowerLimit + i] = CardBytes::U16(0);
+        holding[baseUpperLimit + i] = CardBytes::U16(wideRange ? 500 : 100);
+        holding[basePartNumber + i] = CardBytes::Text("KT-IN-" + TwoDigits(i + 1), partNumberBytes);
+        holding[baseDate + i] = Date(1 + i, 3, 2024);
+        m_statistics[i].high.value = 1800 * (i + 1);
+        m_statistics[i].low.value = 3600 * (i + 1);
+        m_statistics[i].pulses.value = 12 * (i + 1);
+    }
+    holding[baseOffset + 6] = CardBytes::Float(0.25f);
+    holding[baseOffset + 20] = CardBytes::Float(-0.5f);
+
+    for (unsigned i = 0; i < numOutputs; ++i) {
+        const unsigned o = outputShift + i;
+        holding[baseProfile + o] = CardBytes::U16(outputProfiles[i]);
+        holding[baseLowerLimit + o] = CardBytes::U16(0);
+        holding[baseUpperLimit + o] = CardBytes::U16(100);
+        // Half the outputs have a part number and a calibration date, half show neither.
+        if (i % 2 == 0) {
+            holding[basePartNumber + o] =
+                CardBytes::Text("KT-OUT-" + TwoDigits(i + 1), partNumberBytes);
+            holding[baseDate + o] = Date(15, 6, 2023);
+        }
+        float value = 12.5f * float(i);
+        if (outputProfiles[i] == 2)
+            value = 20.0f + 10.0f * float(i - 8);
+        else if (outputProfiles[i] == 20)
+            value = 1.0f + 2.5f * float(i - 12);
+        else if (outputProfiles[i] == digital)
+            value = float(i % 2);
+        SetOutputValue(i, value);
+    }
+    // One output under override.
+    holding[baseOverride + outputShift + 3] = CardBytes::Float(75.0f);
+    Coils()[baseOverride + outputShift + 3] = true;
+
+    m_safeValues[0] = 25.0f;
+    m_safeValues[16] = 1.0f;
+    RefreshDynamicEntries(0);
+}
+
+void FullCardSimulator::AddNamedVariables()
+{
+    CardNamedVariables& v = m_namedVariables;
+    v.Add("LiveDataSampleIntervalMsecs",
+          [] { return CardNamedVariables::PackedFloat(float(LiveDataFeed::tickMs)); });
+    v.Add("HistoricalDataSampleIntervalMsecs",
+          [] { return CardNamedVariables::PackedFloat(float(CardHistory::intervalMs)); });
+    v.Add("HistoricalDataMsecsSinceLastStore", [this] {
+        return CardNamedVariables::PackedFloat(float(CardHistory::MsSinceLastStore(NowMs())));
+    });
+    v.Add("SecondsSinceReset", [this] {
+        return CardNamedVariables::PackedUInt32(static_cast<std::uint32_t>(NowMs() / 1000));
+    });
+    v.Add("~NumControlModules", [] { return CardNamedVariables::PackedFloat(0.0f); });
+    v.AddFloat("OutputsToSafeMinutes", m_softDogMinutes);
+    for (unsigned i = 0; i < numOutputs; ++i)
+        v.AddFloat("ProfiledSafeVal[" + std::to_string(i) + "]", m_safeValues[i]);
+    v.Add("ProfiledSafeVals",
+          [this] { return CardNamedVariables::PackedFloatArray(m_safeValues); });
+}
+
+void FullCardSimulator::AddVendorCommands()
+{
+    SetVendorCommand(16, [this](const ByteVec& arguments, ByteVec& payload, std::int64_t now) {
+        return m_liveData.Handle(arguments, payload, now);
+    });
+    SetVendorCommand(17, [this](const ByteVec& arguments, ByteVec& payload, std::int64_t now) {
+        return m_history.HandleRead(arguments, payload, now);
+    });
+    SetVendorCommand(18, [this](const ByteVec& arguments, ByteVec&, std::int64_t now) {
+        return m_history.HandleClear(arguments, now);
+    });
+    SetVendorCommand(19, [this](const ByteVec& arguments, ByteVec& payload, std::int64_t) {
+        return m_namedVariables.HandleRead(arguments, payload);
+    });
+    SetVendorCommand(20, [this](const ByteVec& arguments, ByteVec&, std::int64_t) {
+        return m_namedVariables.HandleWrite(arguments);
+    });
+}
+
+int FullCardSimulator::HandleVendorCommand(std::uint16_t subCommand, const ByteVec& arguments,
+                                           ByteVec& payload)
+{
+    const auto command = m_vendorCommands.find(subCommand);
+    if (command == m_vendorCommands.end())
+        return DEDOCardSimulator::HandleVendorCommand(subCommand, arguments, payload);
+    return command->second(arguments, payload, NowMs());
+}
+
+int FullCardSimulator::HandleRequest(unsigned char functionCode, const ByteVec& requestData,
+                                     ByteVec& replyData)
+{
+    if (functionCode == VendorCommandFrame::functionCode || requestData.size() <= 3)
+        return DEDOCardSimulator::HandleRequest(functionCode, requestData, replyData);
+    const std::int64_t now = NowMs();
+    switch (functionCode) {
+    case 1:
+    case 2:
+    case 3:
+        RefreshDynamicEntries(now);
+        return DEDOCardSimulator::HandleRequest(functionCode, requestData, replyData);
+    case 4:
+        RefreshDynamicEntries(now);
+        return ReadInputRegisters(requestData, replyData);
+    default: {
+        const int result = DEDOCardSimulator::HandleRequest(functionCode, requestData, replyData);
+        if (result == 0)
+            AfterWrite(functionCode, requestData, now);
+        return result;
+    }
+    }
+}
+
+// A card answers a block of consecutive items from its input registers as it does from its
+// holding registers (DEDOCardSimulator answers only a single item of exactly the size asked),
+// so all input values or raw values come in one read.
+int FullCardSimulator::ReadInputRegisters(const ByteVec& request, ByteVec& reply)
+{
+    const unsigned start = CardBytes::ReadU16(request, 0);
+    const unsigned quantity = CardBytes::ReadU16(request, 2);
+    if (quantity > maxRegisterReadQuantity)
+        return illegalDataValue;
+    const std::size_t size = quantity * 2u;
+    const RegisterMap& input = InputRegisters();
+    reply.reserve(1 + size);
+    reply.push_back(static_cast<unsigned char>(size));
+    for (unsigned address = start; reply.size() - 1 < size; ++address) {
+        const auto it =
+            address <= 0xFFFF ? input.find(static_cast<std::uint16_t>(address)) : input.end();
+        if (it == input.end()) {
+            reply.resize(1 + size, 0);
+            break;
+        }
+        if (it->second.size() > size - (reply.size() - 1))
+            return illegalDataValue; // a read never ends inside an item
+        reply.insert(reply.end(), it->second.begin(), it->second.end());
+    }
+    return 0;
+}
+
+SimulatedPlant::PointSetup FullCardSimulator::SetupOf(bool isInput, unsigned index)
+{
+    const unsigned at = index + (isInput ? 0 : outputShift);
+    const RegisterMap& holding = HoldingRegisters();
+    auto entry = [&holding](unsigned address, std::size_t size) -> const ByteVec* {
+        const auto it = holding.find(static_cast<std::uint16_t>(address));
+        return it != holding.end() && it->second.size() == size ? &it->second : nullptr;
+    };
+    SimulatedPlant::PointSetup setup;
+    if (const ByteVec* profile = entry(baseProfile + at, 2))
+        setup.profileId = CardBytes::ReadU16(*profile, 0);
+    if (const ByteVec* lower = entry(baseLowerLimit + at, 2))
+        setup.lowerLimit = static_cast<std::int16_t>(CardBytes::ReadU16(*lower, 0));
+    if (const ByteVec* upper = entry(baseUpperLimit + at, 2))
+        setup.upperLimit = static_cast<std::int16_t>(CardBytes::ReadU16(*upper, 0));
+    if (const ByteVec* offset = entry(baseOffset + at, 4))
+        setup.offset = CardBytes::ReadFloat(*offset, 0);
+    return setup;
+}
+
+float FullCardSimulator::ReportedOutputValue(unsigned index)
+{
+    const std::uint16_t at = static_cast<std::uint16_t>(baseOverride + outputShift + index);
+    const auto active = Coils().find(at);
+    if (active != Coils().end() && active->second) {
+        const auto value = HoldingRegisters().find(at);
+        if (value != HoldingRegisters().end() && value->second.size() == 4)
+            return CardBytes::ReadFloat(value->second, 0);
+    }
+    return m_outputs[index].value;
+}
+
+float FullCardSimulator::PointValue(bool isInput, unsigned index, std::int64_t ms)
+{
+    if (isInput)
+        return SimulatedPlant::InputValue(index, SetupOf(true, index), ms);
+    // An output holds its value; its live data is what it drives now.
+    return ReportedOutputValue(index);
+}
+
+std::uint32_t FullCardSimulator::StatisticNow(unsigned index, std::uint16_t base,
+                                              std::int64_t nowMs) const
+{
+    const InputStatistics& s = m_statistics[index];
+    auto highMs = [index](std::int64_t from, std::int64_t to) {
+        return SimulatedPlant::HighMsUntil(index, to) - SimulatedPlant::HighMsUntil(index, from);
+    };
+    std::int64_t counted = 0;
+    std::uint32_t value = 0;
+    if (base == baseHighTime) {
+        value = s.high.value;
+        counted = highMs(s.high.sinceMs, nowMs) / 1000;
+    } else if (base == baseLowTime) {
+        value = s.low.value;
+        counted = ((nowMs - s.low.sinceMs) - highMs(s.low.sinceMs, nowMs)) / 1000;
+    } else {
+        value = s.pulses.value;
+        counted = SimulatedPlant::RisingEdgesUntil(index, nowMs) -
+                  SimulatedPlant::RisingEdgesUntil(index, s.pulses.sinceMs);
+    }
+    return value + static_cast<std::uint32_t>(counted);
+}
+
+void FullCardSimulator::RefreshDynamicEntries(std::int64_t nowMs)
+{
+    RegisterMap& input = InputRegisters();
+    RegisterMap& holding = HoldingRegisters();
+    for (unsigned i = 0; i < numInputs; ++i) {
+        input[baseValue + i] =
+            CardBytes::Float(SimulatedPlant::InputValue(i, SetupOf(true, i), nowMs));
+        input[baseRaw + i] =
+            CardBytes::U16(SimulatedPlant::RawFromVolts(SimulatedPlant::InputVolts(i, nowMs)));
+        for (std::uint16_t base : {baseHighTime, baseLowTime, basePulseCount})
+            holding[base + i] = CardBytes::U32(StatisticNow(i, base, nowMs));
+    }
+    for (unsigned i = 0; i < numOutputs; ++i) {
+        const float reported = ReportedOutputValue(i);
+        holding[baseValue + i] = CardBytes::Float(reported);
+        holding[baseRaw + i] =
+            CardBytes::U16(reported == m_outputs[i].value
+                               ? m_outputs[i].raw
+                               : SimulatedPlant::RawFromVolts(
+                                     SimulatedPlant::VoltsFromValue(SetupOf(false, i), reported)));
+    }
+}
+
+void FullCardSimulator::AfterWrite(unsigned char functionCode, const ByteVec& request,
+                                   std::int64_t nowMs)
+{
+    if (functionCode != 6 && functionCode != 16)
+        return;
+    const unsigned start = CardBytes::ReadU16(request, 0);
+    RegisterMap& holding = HoldingRegisters();
+    // A card keeps one item per address: a write that covers several items of a per-point
+    // block (two output values in one request) sets each of them.
+    ByteVec written = holding[static_cast<std::uint16_t>(start)];
+    std::size_t itemSize = written.size();
+    for (const ItemBlock& block : itemBlocks) {
+        if (Within(start, block.base, block.count) && written.size() > block.itemSize &&
+            written.size() % block.itemSize == 0 &&
+            start + written.size() / block.itemSize <= block.base + block.count)
+            itemSize = block.itemSize;
+    }
+    for (std::size_t at = 0; at < written.size(); at += itemSize) {
+        const unsigned address = start + unsigned(at / itemSize);
+        ByteVec& entry = holding[static_cast<std::uint16_t>(address)];
+        entry.assign(written.begin() + long(at), written.begin() + long(at + itemSize));
+        AfterItemWritten(address, entry, nowMs);
+    }
+}
+
+void FullCardSimulator::AfterItemWritten(unsigned address, const ByteVec& entry, std::int64_t nowMs)
+{
+    if (Within(address, baseValue, numOutputs) && entry.size() == 4) {
+        SetOutputValue(address - baseValue, CardBytes::ReadFloat(entry, 0));
+    } else if (Within(address, baseRaw, numOutputs) && entry.size() == 2) {
+        SetOutputRaw(address - baseRaw, CardBytes::ReadU16(entry, 0));
+    } else if (Within(address, baseHighTime, numInputs) && entry.size() == 4) {
+        m_statistics[address - baseHighTime].high = Statistic{CardBytes::ReadU32(entry, 0), nowMs};
+    } else if (Within(address, baseLowTime, numInputs) && entry.size() == 4) {
+        m_statistics[address - baseLowTime].low = Statistic{CardBytes::ReadU32(entry, 0), nowMs};
+    } else if (Within(address, basePulseCount, numInputs) && entry.size() == 4) {
+        m_statistics[address - basePulseCount].pulses =
+            Statistic{CardBytes::ReadU32(entry, 0), nowMs};
+    } else {
+        // A new profile or new limits change what an output's value means: it keeps its
+        // value and drives the signal that now stands for it.
+        for (std::uint16_t base : {baseProfile, baseLowerLimit, baseUpperLimit}) {
+            if (Within(address, base + outputShift, numOutputs)) {
+                const unsigned index = address - base - outputShift;
+                SetOutputValue(index, m_outputs[index].value);
+            }
+        }
+    }
+}
+
+void FullCardSimulator::SetOutputValue(unsigned index, float value)
+{
+    m_outputs[index].value = value;
+    m_outputs[index].raw =
+        SimulatedPlant::RawFromVolts(SimulatedPlant::VoltsFromValue(SetupOf(false, index), value));
+}
+
+void FullCardSimulator::SetOutputRaw(unsigned index, std::uint16_t raw)
+{
+    m_outputs[index].raw = raw;
+    m_outputs[index].value =
+        SimulatedPlant::ValueFromVolts(SetupOf(false, index), SimulatedPlant::VoltsFromRaw(raw));
+}

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "simulator/CardHistory.h"
+#include "simulator/CardNamedVariables.h"
+#include "simulator/DEDOCardSimulator.h"
+#include "simulator/LiveDataFeed.h"
+#include "simulator/SimulatedPlant.h"
+
+// A simulated card that answers what a real "KTV-ROLM-73C6E" (24 inputs, 24 outputs) answers
+// for at register-map version 10 and firmware 2.10, so that every feature of the tool shows on
+// it: inputs and their raw values follow a live plant (see SimulatedPlant) and outputs hold
+// what was written (the raw output register and the value move together, an active override
+// drives the output); every point has its 8-day data, live data, long-term statistics of its
+// digital reading, a part number and limits; safe values, the SoftDog delay and the other named
+// variables are read and written; notes, the traffic log and the configuration text are
+// DEDOCardSimulator's.
+//
+// Vendor sub-commands are looked up in a table of handlers (SetVendorCommand), each feature
+// keeping its own state, and fall back to DEDOCardSimulator's; more features join the same way.
+//
+// Threads: as DEDOCardSimulator. Requests and the vendor handlers run under the state lock;
+// SetClock and SetVendorCommand may be called from any thread.
+class FullCardSimulator : public DEDOCardSimulator
+{
+public:
+    // Answers one vendor sub-command: 0 with payload filled, or a Modbus exception code. Runs
+    // with the state lock held; nowMs is the card's clock.
+    typedef std::function<int(const ByteVec& arguments, ByteVec& payload, std::int64_t nowMs)>
+        VendorCommand;
+
+    static const unsigned numInputs = 24;
+    static const unsigned numOutputs = 24;
+    static const std::uint16_t registerMapVersion = 10;
+
+    // clock: milliseconds since the card started; empty for the monotonic clock counted from
+    // construction.
+    explicit FullCardSimulator(const Clock& clock = Clock());
+
+    // Replaces the card's clock (hides DEDOCardSimulator::SetClock, which it also sets).
+    void SetClock(const Clock& clock);
+
+    void SetVendorCommand(std::uint16_t subCommand, VendorCommand command);
+
+    int HandleRequest(unsigned char functionCode, const ByteVec& requestData,
+                      ByteVec& replyData) override;
+
+protected:
+    int HandleVendorCommand(std::uint16_t subCommand, const ByteVec& arguments,
+                            ByteVec& payload) override;
+
+    // With the state lock held.
+    std::int64_t NowMs() const;
+    CardNamedVariables& NamedVariables() { return m_namedVariables; }
+    SimulatedPlant::PointSetup SetupOf(bool isInput, unsigned index);
+
+private:
+    // An output's own value and raw register, whatever an override shows meanwhile.
+    struct Output
+    {
+        float value = 0.0f;
+        std::uint16_t raw = 0;
+    };
+    // A long-term statistic counts on from value as it was at sinceMs.
+    struct Statistic
+    {
+        std::uint32_t value = 0;
+        std::int64_t sinceMs = 0;
+    };
+    struct InputStatistics
+    {
+        Statistic high, low, pulses;
+    };
+
+    void FillPoints();
+    void AddNamedVariables();
+    void AddVendorCommands();
+
+    int ReadInputRegisters(const ByteVec& request, ByteVec& reply);
+    // Writes the table entries that move with time or follow other entries.
+    void RefreshDynamicEntries(std::int64_t nowMs);
+    void AfterWrite(unsigned char functionCode, const ByteVec& request, std::int64_t nowMs);
+    void AfterItemWritten(unsigned address, const ByteVec& entry, std::int64_t nowMs);
+    void SetOutputValue(unsigned index, float value);
+    void SetOutputRaw(unsigned index, std::uint16_t raw);
+
+    float ReportedOutputValue(unsigned index);
+    float PointValue(bool isInput, unsigned index, std::int64_t ms);
+    std::uint32_t StatisticNow(unsigned index, std::uint16_t base, std::int64_t nowMs) const;
+
+    Clock m_clock;
+    std::map<std::uint16_t, VendorCommand> m_vendorCommands;
+    CardNamedVariables m_namedVariables;
+    LiveDataFeed m_liveData;
+    CardHistory m_history;
+    std::vector<Output> m_outputs;
+    std::vector<InputStatistics> m_statistics;
+    std::vector<float> m_safeValues;
+    float m_softDogMinutes = 5.0f;
+};
