@@ -1,5 +1,6 @@
 #include "mainwindow/TolvarenDiagnostics.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -33,6 +34,7 @@
 #include "modbus/ModbusCrc.h"
 #include "protocol/TolvarenCommsCommon.h"
 #include "protocol/TolvarenSnapshotGatherer.h"
+#include "simulator/FullCardSimulator.h"
 #include "tests/support/FakeCard.h"
 #include "tests/support/FakeCardProtocol.h"
 #include "tests/support/FakeSysfs.h"
@@ -585,13 +587,21 @@ TEST_F(TolvarenDiagnosticsTest, ClosingDuringAGatheringWaitsForIt)
 
 TEST_F(TolvarenDiagnosticsTest, ClosingWithAGraphOpenEndsItsPollingFirst)
 {
-    auto card = boost::make_shared<FakeCard>(4, 9);
-    FakeCardProtocol content(*card, 4, 9);
-    card->SetVendorHandler(TolvarenCommsCommon::QEL_GET_LIVE_DATA,
-                           [](const ByteVec&, ByteVec& payload) {
-                               payload = ByteVec{1, 0x40, 0xA0, 0, 0}; // one sample, 5.0
-                               return 0;
-                           });
+    struct CountingCard : FullCardSimulator
+    {
+        int HandleRequest(unsigned char functionCode, const ByteVec& requestData,
+                          ByteVec& replyData) override
+        {
+            if (functionCode == 100 && requestData.size() >= 3 &&
+                requestData[2] == TolvarenCommsCommon::QEL_GET_LIVE_DATA)
+                ++livePolls;
+            ++requests;
+            return FullCardSimulator::HandleRequest(functionCode, requestData, replyData);
+        }
+        std::atomic<int> livePolls{0};
+        std::atomic<int> requests{0};
+    };
+    auto card = boost::make_shared<CountingCard>();
     TolvarenDiagnostics* window = Create();
     SignalCounter created(window, &TolvarenDiagnostics::CardFaceCreated);
     window->Comms()->UseCommsInterface(card);
@@ -600,19 +610,13 @@ TEST_F(TolvarenDiagnosticsTest, ClosingWithAGraphOpenEndsItsPollingFirst)
     QMetaObject::invokeMethod(row, "ShowLiveGraph");
     GraphWindow* graph = window->findChild<GraphWindow*>(QStringLiteral("LiveGraph-0-0"));
     ASSERT_NE(graph, nullptr);
-    const auto livePolls = [&] {
-        int polls = 0;
-        for (const FakeCardRequest& request : card->Requests())
-            polls += request.IsVendor() && request.address == TolvarenCommsCommon::QEL_GET_LIVE_DATA;
-        return polls;
-    };
-    ASSERT_TRUE(RunUntil([&] { return graph->isVisible() && livePolls() >= 2; }));
+    ASSERT_TRUE(RunUntil([&] { return graph->isVisible() && card->livePolls >= 3; }));
 
     window->close();
     m_window.reset();
-    const std::size_t requests = card->RequestCount();
+    const int requests = card->requests;
     QCoreApplication::processEvents();
-    EXPECT_EQ(card->RequestCount(), requests);
+    EXPECT_EQ(card->requests, requests);
 }
 
 } // namespace
