@@ -8,18 +8,14 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
-#include <stdexcept>
 #include <string>
-
-#include <unistd.h>
 
 #include <benchmark/benchmark.h>
 
-#include "comms/AutoReconnectSerialComms.h"
 #include "modbus/ModbusMasterDatalink.h"
 #include "protocol/HistoricalDataDownloader.h"
 #include "simulator/FullCardSimulator.h"
-#include "tests/support/ChildProcess.h"
+#include "tests/support/ServedCardLink.h"
 
 namespace {
 
@@ -97,52 +93,17 @@ void BM_InProcessDownload(benchmark::State& state)
 }
 BENCHMARK(BM_InProcessDownload)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-std::string SimulatorProgram()
-{
-    char self[4096] = {0};
-    if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
-        throw std::runtime_error("cannot find this program");
-    const std::string dir = std::string(self).substr(0, std::string(self).rfind('/'));
-    return dir + "/../simulator/serve/tolvaren-sim";
-}
-
-struct NoFeedback : IAutoReconnectSerialCommsFeedback
-{
-};
-
 void BM_ServedDownload(benchmark::State& state)
 {
-    ChildProcess sim(SimulatorProgram(), {});
-    const auto line = sim.LineStartingWith("TOLVAREN_EXTRA_SERIAL_PORTS=");
-    if (!line) {
-        state.SkipWithError("tolvaren-sim printed no port");
-        return;
-    }
-    ::setenv("TOLVAREN_EXTRA_SERIAL_PORTS", line->substr(line->find('=') + 1).c_str(), 1);
-    NoFeedback feedback;
-    SerialPortSettings settings;
-    settings.port = 300;
-    AutoReconnectSerialComms port(&feedback, settings);
-    CountingComms counting(port);
-    ModbusMasterDatalink datalink(&counting);
+    ServedCardLink served(ServedCardLink::ProgramBeside());
+    CountingComms& counting = served.InsertTap<CountingComms>();
+    ModbusMasterDatalink& datalink = served.Datalink();
 
     const double secondsPerByte = 10.0 / 115200.0; // start, 8 data, stop bits
     long sent = 0, received = 0, requests = 0;
     Clock::duration elapsed{};
     for (auto _ : state) {
-        // The port opens on the comms' own thread: the first download waits until it is up.
-        state.PauseTiming();
-        for (int attempt = 0;; ++attempt) {
-            try {
-                TolvarenCommsCommon(datalink).GetRegisterVersion().get();
-                break;
-            } catch (const std::exception&) {
-                if (attempt > 20)
-                    throw;
-            }
-        }
         counting.requests = counting.sent = counting.received = 0;
-        state.ResumeTiming();
         const auto start = Clock::now();
         Download(datalink);
         elapsed += Clock::now() - start;

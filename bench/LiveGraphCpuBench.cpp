@@ -4,11 +4,8 @@
 // work is counted. The graph runs for 10 s of wall time (a graph window painted offscreen).
 #include <chrono>
 #include <cstdlib>
-#include <stdexcept>
-#include <string>
 
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QEventLoop>
@@ -17,22 +14,10 @@
 
 #include <benchmark/benchmark.h>
 
-#include "comms/AutoReconnectSerialComms.h"
 #include "graphs/GraphWindow.h"
-#include "modbus/ModbusMasterDatalink.h"
-#include "protocol/TolvarenCommsCommon.h"
-#include "tests/support/ChildProcess.h"
+#include "tests/support/ServedCardLink.h"
 
 namespace {
-
-std::string SimulatorProgram()
-{
-    char self[4096] = {0};
-    if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
-        throw std::runtime_error("cannot find this program");
-    const std::string dir = std::string(self).substr(0, std::string(self).rfind('/'));
-    return dir + "/../simulator/serve/tolvaren-sim";
-}
 
 double CpuSeconds()
 {
@@ -42,33 +27,10 @@ double CpuSeconds()
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-struct NoFeedback : IAutoReconnectSerialCommsFeedback
-{
-};
-
 void BM_LiveGraphCpu(benchmark::State& state)
 {
-    ChildProcess sim(SimulatorProgram(), {});
-    const auto line = sim.LineStartingWith("TOLVAREN_EXTRA_SERIAL_PORTS=");
-    if (!line) {
-        state.SkipWithError("tolvaren-sim printed no port");
-        return;
-    }
-    ::setenv("TOLVAREN_EXTRA_SERIAL_PORTS", line->substr(line->find('=') + 1).c_str(), 1);
-    NoFeedback feedback;
-    SerialPortSettings settings;
-    settings.port = 300;
-    AutoReconnectSerialComms port(&feedback, settings);
-    ModbusMasterDatalink datalink(&port);
-    for (int attempt = 0;; ++attempt) {
-        try {
-            TolvarenCommsCommon(datalink).GetRegisterVersion().get();
-            break;
-        } catch (const std::exception&) {
-            if (attempt > 20)
-                throw;
-        }
-    }
+    ServedCardLink served(ServedCardLink::ProgramBeside());
+    ModbusMasterDatalink& datalink = served.Datalink();
 
     double cpuPercent = 0.0;
     int polls = 0;

@@ -2,6 +2,8 @@
 // Request to reply round trip through the simulated card alone (no master): Transmit on the
 // calling thread, reply emitted on the simulator's timer thread, caller woken by a condition
 // variable. The master's own benchmark adds its framing and reassembly on top of this.
+#include <algorithm>
+
 #include <benchmark/benchmark.h>
 
 #include <boost/thread/condition_variable.hpp>
@@ -11,6 +13,7 @@
 
 #include "modbus/ModbusCrc.h"
 #include "simulator/DEDOCardSimulator.h"
+#include "simulator/SlotGuard.h"
 
 namespace {
 
@@ -19,15 +22,20 @@ class Waiter
 public:
     explicit Waiter(ICommsInterface& comms)
     {
-        m_connection = comms.ConnectDataReceived([this](ByteVec& chunk) {
+        m_connection = comms.ConnectDataReceived(m_guard.Guard([this](ByteVec& chunk) {
             {
                 boost::lock_guard<boost::mutex> lock(m_mutex);
                 m_received += chunk.size();
             }
             m_changed.notify_one();
-        });
+        }));
     }
-    ~Waiter() { m_connection.disconnect(); }
+    // A reply may still be on its way in on the simulator's thread.
+    ~Waiter()
+    {
+        m_connection.disconnect();
+        m_guard.Close();
+    }
 
     void WaitFor(std::size_t bytes)
     {
@@ -37,6 +45,7 @@ public:
     }
 
 private:
+    SlotGuard m_guard;
     boost::signals2::connection m_connection;
     boost::mutex m_mutex;
     boost::condition_variable m_changed;
@@ -45,8 +54,11 @@ private:
 
 ByteVec Frame(unsigned char functionCode, const ByteVec& data)
 {
-    ByteVec frame{1, functionCode};
-    frame.insert(frame.end(), data.begin(), data.end());
+    // Sized up front: growing a two-byte vector by insert() trips a false -Warray-bounds.
+    ByteVec frame(2 + data.size());
+    frame[0] = 1;
+    frame[1] = functionCode;
+    std::copy(data.begin(), data.end(), frame.begin() + 2);
     AppendModbusCrc(frame);
     return frame;
 }

@@ -18,6 +18,7 @@
 #include "ui_CardDetailsWidget.h"
 #include "widgets/ClickableLabel.h"
 #include "widgets/ValueFromUserDlg.h"
+#include "widgets/WaitCursor.h"
 
 namespace {
 
@@ -34,16 +35,6 @@ QString ErrorText(const std::exception& e)
 {
     return QString::fromUtf8(e.what());
 }
-
-// Wait cursor for the lifetime of the guard, restored on every path out.
-class WaitCursor
-{
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 bool AnyAnalogue(const std::vector<std::uint16_t>& profileIds)
 {

@@ -23,6 +23,7 @@
 #include "protocol/TolvarenCommsCommon.h"
 #include "protocol/TolvarenScalingProfile.h"
 #include "ui_GraphWindow.h"
+#include "widgets/WaitCursor.h"
 
 using Tolvaren::IoDirection;
 
@@ -44,16 +45,6 @@ bool IsUsableInterval(float ms)
 {
     return std::isfinite(ms) && ms > 0.0f;
 }
-
-// Wait cursor for the lifetime of the guard, restored on every path out.
-class WaitCursor
-{
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 // The reply of sub-command 16 or 17 as samples. A live reply too short for its count is the
 // tool's own request heard back on the bus and counts as a missing reply.
