@@ -61,6 +61,10 @@ int main(int argc, char** argv)
 
     // Twelve seconds of live samples; the 8-day download takes a fraction of that.
     Run(12000);
+    // The whole 8 days, as "Show all data" shows them.
+    if (historical)
+        historical->on_showAllButton_clicked();
+    Run(200);
     const bool saved = Save(live, args[at + 1]) && Save(historical, args[at + 2]);
     delete live;
     delete historical;
