@@ -1,7 +1,8 @@
 // bench-libs: tolvaren_protocol tolvaren_simulator tolvaren_comms tolvaren_test_support
 // Download of all 8-day data of the full simulated 24 + 24 card into a CSV file:
-// - in-process: time, requests and time per request (all of it host time: the simulated card
-//   answers at once);
+// - in-process: time, requests, and time per request split into the simulated card's own
+//   answer and the tool's host time on top of it (the writing of the rows, after the last
+//   request, is counted apart);
 // - from tolvaren-sim over a pseudo-terminal paced as 115200 baud 8N1: time against the
 //   wire-time lower bound of every request and reply byte that crossed the line.
 #include <atomic>
@@ -19,7 +20,7 @@
 
 namespace {
 
-typedef std::chrono::steady_clock Clock;
+typedef std::chrono::steady_clock SteadyClock;
 
 const char* const csvPath = "/tmp/tolvaren-bench-8day.csv";
 
@@ -30,10 +31,15 @@ public:
                       ByteVec& replyData) override
     {
         ++requests;
-        return FullCardSimulator::HandleRequest(functionCode, requestData, replyData);
+        const auto start = SteadyClock::now();
+        const int result = FullCardSimulator::HandleRequest(functionCode, requestData, replyData);
+        answering += (SteadyClock::now() - start).count();
+        return result;
     }
 
     std::atomic<long> requests{0};
+    // The card's own time to answer, in steady-clock ticks.
+    std::atomic<long long> answering{0};
 };
 
 // Passes everything through to the port and counts the bytes each way.
@@ -67,10 +73,18 @@ private:
     DataReceivedSignal m_signal;
 };
 
-void Download(ModbusMasterDatalink& datalink)
+// Returns the time spent writing the rows (between the progress reports 99 and 100).
+SteadyClock::duration Download(ModbusMasterDatalink& datalink)
 {
-    HistoricalDataDownloader downloader(datalink, csvPath, boost::function<void(float)>());
+    SteadyClock::time_point rowsStart, rowsEnd;
+    HistoricalDataDownloader downloader(datalink, csvPath, [&](float percent) {
+        if (percent >= 100.0f)
+            rowsEnd = SteadyClock::now();
+        else if (percent >= 99.0f)
+            rowsStart = SteadyClock::now();
+    });
     downloader.Start().get();
+    return rowsEnd - rowsStart;
 }
 
 void BM_InProcessDownload(benchmark::State& state)
@@ -78,17 +92,25 @@ void BM_InProcessDownload(benchmark::State& state)
     CountingCard card;
     ModbusMasterDatalink datalink(&card);
     long requests = 0;
-    Clock::duration elapsed{};
+    SteadyClock::duration elapsed{}, answering{}, writing{};
     for (auto _ : state) {
         card.requests = 0;
-        const auto start = Clock::now();
-        Download(datalink);
-        elapsed += Clock::now() - start;
+        card.answering = 0;
+        const auto start = SteadyClock::now();
+        writing += Download(datalink);
+        elapsed += SteadyClock::now() - start;
         requests += card.requests;
+        answering += SteadyClock::duration(card.answering.load());
     }
+    const auto perRequest = [&](SteadyClock::duration d) {
+        return std::chrono::duration<double, std::micro>(d).count() / double(requests);
+    };
     state.counters["requests"] = double(requests) / double(state.iterations());
-    state.counters["us_per_request"] =
-        std::chrono::duration<double, std::micro>(elapsed).count() / double(requests);
+    state.counters["us_per_request"] = perRequest(elapsed);
+    state.counters["card_us_per_request"] = perRequest(answering);
+    state.counters["host_us_per_request"] = perRequest(elapsed - answering - writing);
+    state.counters["rows_ms"] =
+        std::chrono::duration<double, std::milli>(writing).count() / double(state.iterations());
     std::remove(csvPath);
 }
 BENCHMARK(BM_InProcessDownload)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -101,12 +123,12 @@ void BM_ServedDownload(benchmark::State& state)
 
     const double secondsPerByte = 10.0 / 115200.0; // start, 8 data, stop bits
     long sent = 0, received = 0, requests = 0;
-    Clock::duration elapsed{};
+    SteadyClock::duration elapsed{};
     for (auto _ : state) {
         counting.requests = counting.sent = counting.received = 0;
-        const auto start = Clock::now();
+        const auto start = SteadyClock::now();
         Download(datalink);
-        elapsed += Clock::now() - start;
+        elapsed += SteadyClock::now() - start;
         sent += counting.sent;
         received += counting.received;
         requests += counting.requests;
