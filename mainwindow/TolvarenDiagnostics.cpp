@@ -4,10 +4,14 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopWidget>
+#include <QFile>
+#include <QFileDialog>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QScreen>
 #include <QMetaObject>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
 
@@ -23,10 +27,13 @@
 #include "graphs/GraphWindow.h"
 #include "modbus/ModbusErrors.h"
 #include "modbus/ModbusMasterDatalink.h"
+#include "protocol/CardConfigCsv.h"
 #include "protocol/TolvarenSnapshotGatherer.h"
 #include "protocol/TolvarenTypes.h"
 #include "simulator/DEDOCardSimulator.h"
+#include "widgets/ConfigImportDialog.h"
 #include "widgets/SerialPortOptionsWidget.h"
+#include "widgets/WaitCursor.h"
 
 #include "ui_TolvarenDiagnostics.h"
 
@@ -208,6 +215,9 @@ void TolvarenDiagnostics::ResetToBeginning(bool forceFullReset, int errorCode)
         m_ui->verticalLayout->addWidget(m_optionsWidget, 0, Qt::AlignHCenter);
     }
     m_gatherer.reset();
+    // An export that waited for a re-read of this card is not carried over to whatever card
+    // answers next.
+    m_exportPending = false;
     SetStatusText(errorCode);
     m_pollTimer->start(pollIntervalMs);
 }
@@ -337,7 +347,6 @@ void TolvarenDiagnostics::CreateCardWidget()
 
     m_optionsWidget = nullptr;
     auto* cardWidget = new TolvarenCardWidget(m_datalink.get(), this);
-    DisableUnavailableOperations(cardWidget);
     delete takeCentralWidget();
     m_cardWidget = nullptr;
     setCentralWidget(cardWidget);
@@ -358,19 +367,6 @@ void TolvarenDiagnostics::CreateCardWidget()
     }
     m_pollTimer->start(pollIntervalMs);
     emit CardFaceCreated();
-}
-
-void TolvarenDiagnostics::DisableUnavailableOperations(QWidget* cardWidget)
-{
-    // The card face offers these operations of the window in its menu; this version has none
-    // of them yet, so their entries are shown disabled rather than doing nothing.
-    const char* const unavailable[] = {SLOT(ExportToCsv()), SLOT(ImportFromCsv())};
-    for (QAction* action : cardWidget->findChildren<QAction*>()) {
-        for (const char* slot : unavailable) {
-            if (disconnect(action, SIGNAL(triggered()), this, slot))
-                action->setEnabled(false);
-        }
-    }
 }
 
 void TolvarenDiagnostics::PlaceWindow()
@@ -423,11 +419,93 @@ void TolvarenDiagnostics::on_simulateInputCardButton_clicked()
     m_pollTimer->start(0);
 }
 
-// CSV export and import of the card's configuration are not available in this version; the
-// card face's entries for them are disabled (DisableUnavailableOperations).
-void TolvarenDiagnostics::ExportToCsv() {}
+namespace {
 
-void TolvarenDiagnostics::ImportFromCsv() {}
+const char* const csvFilter = "CSV Files (*.csv);;All Files (*)";
+
+QString DocumentsFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+}
+
+std::string LocalFileName(const QString& fileName)
+{
+    return QFile::encodeName(fileName).toStdString();
+}
+
+} // namespace
+
+void TolvarenDiagnostics::ExportToCsv()
+{
+    if (!m_cardWidget || !m_gatherer)
+        return;
+    // The export needs everything a full gathering reads. While a gathering runs, its worker
+    // writes the snapshot, which therefore cannot be judged or read now either.
+    if (m_gatheringPending || !m_gatherer->Snapshot().fullGathering) {
+        m_exportPending = true;
+        RefreshEverything();
+        return;
+    }
+    // Polling goes on while the file dialog is open and rewrites the gatherer's snapshot: the
+    // export writes what the card face was built from.
+    const TolvarenSnapshot snapshot = m_gatherer->Snapshot();
+
+    const QString fileName = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Enter filename to write CSV file"), DocumentsFolder(),
+        QString::fromLatin1(csvFilter), nullptr, QFileDialog::ReadOnly);
+    if (fileName.isEmpty())
+        return;
+    try {
+        WriteCardConfigCsv(snapshot, LocalFileName(fileName));
+        QMessageBox::information(this, QString(),
+                                 QStringLiteral("Sucessfully created ") + fileName);
+    } catch (const std::exception& e) {
+        QMessageBox::warning(this, QString(),
+                             QStringLiteral("Failed to export card configuration: ") +
+                                 QString::fromUtf8(e.what()));
+    }
+}
+
+void TolvarenDiagnostics::ImportFromCsv()
+{
+    if (!m_cardWidget)
+        return;
+    const int cardType = m_cardWidget->CardType();
+    const QString fileName =
+        QFileDialog::getOpenFileName(this, QStringLiteral("Choose CSV filename to import"),
+                                     DocumentsFolder(), QString::fromLatin1(csvFilter));
+    if (fileName.isEmpty())
+        return;
+
+    std::vector<PointImportRecord> points;
+    try {
+        points = ReadPointsCsv(LocalFileName(fileName), cardType);
+    } catch (const std::exception& e) {
+        QMessageBox::warning(this, QString(),
+                             QStringLiteral("Failed to read points from file: ") +
+                                 QString::fromUtf8(e.what()));
+        return;
+    }
+
+    ConfigImportDialog confirm(points, this);
+    if (confirm.exec() != QDialog::Accepted)
+        return;
+
+    try {
+        {
+            WaitCursor wait;
+            WritePointsToCard(points, *m_datalink);
+        }
+        QMessageBox::information(this, QString(),
+                                 QStringLiteral("Sucessfully imported ") + fileName +
+                                     QStringLiteral("\n\nAll data will now be refreshed."));
+    } catch (const std::exception& e) {
+        QMessageBox::warning(this, QString(),
+                             QStringLiteral("Failed to import points fields: ") +
+                                 QString::fromUtf8(e.what()));
+    }
+    RefreshEverything();
+}
 
 void TolvarenDiagnostics::keyPressEvent(QKeyEvent* event)
 {

@@ -72,7 +72,12 @@ signals:
 public slots:
     // Re-reads the whole card and builds a new card face; nothing happens on the idle face.
     void RefreshEverything();
+    // Writes the card's configuration summary to a CSV file the user chooses. Unless the card
+    // face was just built from a full gathering, the card is re-read first and the export runs
+    // once the new card face is shown.
     void ExportToCsv();
+    // Reads point labels, part numbers and notes from a CSV file the user chooses, has the user
+    // confirm them, writes them to the card and re-reads the card.
     void ImportFromCsv();
 
 private slots:
@@ -104,7 +109,6 @@ private:
     void PlaceWindow();
     // The window's position as it is to be saved.
     QPoint PositionToKeep() const;
-    void DisableUnavailableOperations(QWidget* cardWidget);
     void CentreWindow();
     // Takes back the busy cursor of RefreshEverything, if it is shown.
     void RestoreBusyCursor();

@@ -549,26 +549,6 @@ TEST_F(TolvarenDiagnosticsTest, TheSavedPositionDoesNotTakeTheWindowsNudge)
     EXPECT_EQ(settings.value(QStringLiteral("MainWindow/pos")).toPoint(), saved + QPoint(2, 0));
 }
 
-TEST_F(TolvarenDiagnosticsTest, OperationsThisVersionLacksAreDisabledInTheCardMenu)
-{
-    PluggedCard plugged(4, 9);
-    TolvarenDiagnostics* window = Create();
-    SignalCounter created(window, &TolvarenDiagnostics::CardFaceCreated);
-    window->Comms()->UseCommsInterface(plugged.card);
-    ASSERT_TRUE(created.Wait());
-    QMenu* menu = window->CardWidget()->OptionsMenu();
-    ASSERT_NE(menu, nullptr);
-    QStringList disabled, enabled;
-    for (QAction* action : menu->actions()) {
-        if (!action->isSeparator() && !action->menu())
-            (action->isEnabled() ? enabled : disabled) << action->text();
-    }
-    EXPECT_TRUE(disabled.contains("Export card config to CSV file"))
-        << disabled.join(", ").toStdString();
-    EXPECT_TRUE(disabled.contains("Import points fields from CSV file"));
-    EXPECT_TRUE(enabled.contains("Import format help")) << enabled.join(", ").toStdString();
-}
-
 TEST_F(TolvarenDiagnosticsTest, ClosingDuringAGatheringWaitsForIt)
 {
     PluggedCard plugged(4, 9);
