@@ -244,6 +244,10 @@ std::vector<PointImportRecord> ReadPointsCsv(const std::string& fileName, int ca
     std::ifstream file(fileName, std::ios::binary);
     std::string line;
     for (std::size_t lineNumber = 1; ReadLine(file, line, lineNumber); ++lineNumber) {
+        // Spreadsheets saving "CSV UTF-8" start the file with a byte order mark, which would
+        // otherwise hide the first line's point.
+        if (lineNumber == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0)
+            line.erase(0, 3);
         std::size_t pos = 0;
         std::string point = NextField(line, pos);
         point.erase(std::remove(point.begin(), point.end(), ' '), point.end());

@@ -234,6 +234,8 @@ TEST(CardConfigCsvTest, ImportTakesTheFirstFourFieldsOfPointLinesOnly)
     EXPECT_EQ(Read(std::string("O1,\xff\xfe\x00x\n", 8), 2),
               Lines({std::string("O1|\xff\xfe\x00x||", 9)}));
     EXPECT_EQ(Read("", 2), Lines());
+    // A byte order mark is not part of the first point.
+    EXPECT_EQ(Read("\xEF\xBB\xBFO1,a\n\xEF\xBB\xBFO2,b\n", 2), Lines({"O1|a||"}));
 
     EXPECT_TRUE(ReadPointsCsv("/nonexistent-dir/points.csv", 1).empty());
     EXPECT_THROW_TEXT(Read("I1,a\n", 5), ExceptionWithString, "Invalid card type");
