@@ -347,3 +347,45 @@ TEST(CardConfigControlModuleTest, BlockReadAndWriteChecks)
 }
 
 } // namespace
+
+namespace {
+
+// Older register maps: no Control Module block and no restart before version 8, no
+// configuration image at all before version 5.
+TEST(CardConfigVersionTest, OlderCardsSkipTheBlockAndTheRestart)
+{
+    FakeCardRig rig(4, 7);
+    rig.card.SetVendorHandler(TolvarenCommsCommon::QEL_READ_CONFIG_START,
+                              [](const ByteVec&, ByteVec& payload) {
+                                  payload = ByteVec{1, 2, 3, 4};
+                                  return 0;
+                              });
+    for (std::uint16_t accepted : {TolvarenCommsCommon::QEL_READ_CONFIG_NEXT,
+                                   TolvarenCommsCommon::QEL_WRITE_CONFIG_START,
+                                   TolvarenCommsCommon::QEL_WRITE_CONFIG_NEXT,
+                                   TolvarenCommsCommon::QEL_CLEAR_NOTES})
+        rig.card.SetVendorHandler(accepted, [](const ByteVec&, ByteVec&) { return 0; });
+    TolvarenCommsCommon comms(rig.datalink);
+    const ByteVec image = comms.GetCardConfig().get();
+    EXPECT_TRUE(CardConfigImage::Parse(image, [] { return 4; }).controlModuleBlock.empty());
+    EXPECT_TRUE(rig.Vendor(TolvarenCommsCommon::QEL_EE_READ).empty());
+
+    comms.SetCardConfig(Image(3, 4, {1, 2, 3, 4}, {}, Block({1}))).get();
+    EXPECT_EQ(rig.Vendor(TolvarenCommsCommon::QEL_WRITE_CONFIG_NEXT).size(), 1u);
+    EXPECT_EQ(rig.Vendor(TolvarenCommsCommon::QEL_CLEAR_NOTES).size(), 1u);
+    EXPECT_TRUE(rig.Vendor(TolvarenCommsCommon::QEL_EE_WRITE).empty());
+    EXPECT_TRUE(rig.Vendor(TolvarenCommsCommon::QEL_RESTART).empty());
+
+    FakeCardRig old(4, 4);
+    old.card.SetVendorHandler(TolvarenCommsCommon::QEL_READ_CONFIG_START,
+                              [](const ByteVec&, ByteVec& payload) {
+                                  payload = ByteVec{1, 2, 3, 4};
+                                  return 0;
+                              });
+    old.card.SetVendorHandler(TolvarenCommsCommon::QEL_READ_CONFIG_NEXT,
+                              [](const ByteVec&, ByteVec&) { return 0; });
+    TolvarenCommsCommon oldComms(old.datalink);
+    EXPECT_THROW(oldComms.GetCardConfig().get(), FirmwareTooOldError);
+}
+
+} // namespace
