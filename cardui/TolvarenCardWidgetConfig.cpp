@@ -104,10 +104,9 @@ void TolvarenCardWidget::SaveCardConfigToFile()
             TolvarenCommsCommon comms(*m_datalink);
             image = comms.GetCardConfig().get();
         }
-        QString filename =
-            QFileDialog::getSaveFileName(this, "Enter filename to save config to",
-                                         DocumentsFolder(), dataFileFilter, nullptr,
-                                         QFileDialog::ReadOnly);
+        QString filename = QFileDialog::getSaveFileName(this, "Enter filename to save config to",
+                                                        DocumentsFolder(), dataFileFilter, nullptr,
+                                                        QFileDialog::ReadOnly);
         if (filename.isEmpty())
             return;
         if (QFileInfo(filename).suffix().isEmpty())
@@ -145,14 +144,14 @@ void TolvarenCardWidget::DoSetCardConfig(QString filename)
         KeepSafetyCopy(comms);
         comms.SetCardConfig(image).get();
         cursor.Restore();
-        QMessageBox::information(
-            this, QString(),
-            "Card configuration successfully updated.\n\nAll displayed data will now be refreshed.");
+        QMessageBox::information(this, QString(),
+                                 "Card configuration successfully updated.\n\nAll displayed data "
+                                 "will now be refreshed.");
     } catch (const std::exception& e) {
         cursor.Restore();
         QMessageBox::warning(this, QString(),
-                             "Failed to update card configuration: " +
-                                 QString::fromUtf8(e.what()) + "\n\nAll data will now be refreshed.");
+                             "Failed to update card configuration: " + QString::fromUtf8(e.what()) +
+                                 "\n\nAll data will now be refreshed.");
     }
     // The main window's F5 handling re-reads the whole card.
     QCoreApplication::postEvent(

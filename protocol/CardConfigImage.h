@@ -35,7 +35,8 @@ struct CardConfigImage
 
     // Checks the header, then asks cardTypeOfTarget() (the card the image is for) and refuses an
     // image of another type, then splits the sections.
-    static CardConfigImage Parse(const ByteVec& image, const std::function<int()>& cardTypeOfTarget);
+    static CardConfigImage Parse(const ByteVec& image,
+                                 const std::function<int()>& cardTypeOfTarget);
     // The version 3 image of these sections.
     ByteVec Build() const;
 

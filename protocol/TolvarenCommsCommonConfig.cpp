@@ -93,8 +93,8 @@ ByteVec TolvarenCommsCommon::ControlModuleBlockNow()
     ByteVec block;
     for (std::size_t at = 0; length > 0 && at < std::size_t(length); at += eePieceLength) {
         const std::size_t piece = std::min(eePieceLength, std::size_t(length) - at);
-        const ByteVec bytes = ReadEe(controlModuleAddress + std::uint32_t(at),
-                                     static_cast<std::uint8_t>(piece));
+        const ByteVec bytes =
+            ReadEe(controlModuleAddress + std::uint32_t(at), static_cast<std::uint8_t>(piece));
         block.insert(block.end(), bytes.begin(), bytes.end());
     }
 
@@ -144,7 +144,8 @@ void TolvarenCommsCommon::SetCardConfigNow(const ByteVec& bytes)
     }
     for (std::size_t at = 4; at < data.size(); at += configPieceLength) {
         const std::size_t length = std::min(configPieceLength, data.size() - at);
-        Qel(QEL_WRITE_CONFIG_NEXT, ByteVec(data.begin() + long(at), data.begin() + long(at + length)))
+        Qel(QEL_WRITE_CONFIG_NEXT,
+            ByteVec(data.begin() + long(at), data.begin() + long(at + length)))
             .get();
     }
     Qel(QEL_WRITE_CONFIG_NEXT).get();
@@ -175,17 +176,18 @@ void TolvarenCommsCommon::WriteControlModuleBlockNow(const ByteVec& block)
 {
     for (std::size_t at = 0; at < block.size(); at += eePieceLength) {
         const std::size_t length = std::min(eePieceLength, block.size() - at);
-        Qel(QEL_EE_WRITE, EeWriteArguments(controlModuleAddress + std::uint32_t(at),
-                                           block.begin() + long(at),
-                                           block.begin() + long(at + length)))
+        Qel(QEL_EE_WRITE,
+            EeWriteArguments(controlModuleAddress + std::uint32_t(at), block.begin() + long(at),
+                             block.begin() + long(at + length)))
             .get();
     }
-    const ByteVec header = Qel(QEL_EE_READ, [] {
-                               ByteVec args;
-                               ProtocolBytes::AppendU32(args, controlModuleAddress);
-                               args.push_back(CardConfigImage::blockHeaderSize);
-                               return args;
-                           }())
+    const ByteVec header = Qel(QEL_EE_READ,
+                               [] {
+                                   ByteVec args;
+                                   ProtocolBytes::AppendU32(args, controlModuleAddress);
+                                   args.push_back(CardConfigImage::blockHeaderSize);
+                                   return args;
+                               }())
                                .get();
     if (header.size() < CardConfigImage::blockHeaderSize) {
         boost::throw_exception(

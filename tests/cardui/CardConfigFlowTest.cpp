@@ -139,8 +139,9 @@ TEST_F(CardConfigFlowTest, SaveThenRestoreKeepsASafetyCopyAndRereadsTheCard)
     EXPECT_EQ(question, "Proceeding will overwrite configuration data in the card, with the "
                         "contents of the file:\n\n" +
                             saved + "\n\nAre you sure?");
-    EXPECT_EQ(outcome,
-              "Card configuration successfully updated.\n\nAll displayed data will now be refreshed.");
+    EXPECT_EQ(
+        outcome,
+        "Card configuration successfully updated.\n\nAll displayed data will now be refreshed.");
     WaitForF5(1);
     EXPECT_EQ(CardImage(), original);
 
@@ -180,8 +181,9 @@ TEST_F(CardConfigFlowTest, FailuresAreReportedAndTheCardIsStillReread)
     ModalScript restore;
     restore.Then(Press(QMessageBox::Ok, &text));
     restore.Run([&] { face->DoSetCardConfig(path); });
-    EXPECT_EQ(text,
-              "Card configuration successfully updated.\n\nAll displayed data will now be refreshed.");
+    EXPECT_EQ(
+        text,
+        "Card configuration successfully updated.\n\nAll displayed data will now be refreshed.");
     WaitForF5(2);
     EXPECT_TRUE(Backups().isEmpty());
 

@@ -87,6 +87,12 @@ ByteVec LE32(std::uint32_t v)
                    static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
 }
 
+ByteVec Changed(ByteVec bytes, std::size_t at, unsigned char value)
+{
+    bytes.at(at) = value;
+    return bytes;
+}
+
 ByteVec Block(const ByteVec& content)
 {
     const std::size_t length = 4 + content.size();
@@ -108,8 +114,8 @@ ByteVec Image(int version, int type, const ByteVec& data, const ByteVec& notes,
               const ByteVec& block)
 {
     ByteVec image{static_cast<unsigned char>(version), static_cast<unsigned char>(type)};
-    image = image + LE32(std::uint32_t(data.size())) + data + LE32(std::uint32_t(notes.size())) +
-            notes;
+    image =
+        image + LE32(std::uint32_t(data.size())) + data + LE32(std::uint32_t(notes.size())) + notes;
     if (version == 3)
         image = image + LE32(std::uint32_t(block.size())) + block;
     return image;
@@ -191,10 +197,8 @@ TEST_F(CardConfigTest, ImagesRefusedBeforeAnythingIsWritten)
     };
     const std::string cutOff = "ReadValueFromByteVec(): not enough data to read the value";
     const std::string corrupt = "config data invalid (is corrupt)";
-    ByteVec badNoteIndex = notes;
-    badNoteIndex[8 + 5] = 7; // input 1 claims to be input 7
-    ByteVec longNote = notes;
-    longNote[4] = 0xFF; // input 0's text runs past the section
+    const ByteVec badNoteIndex = Changed(notes, 8 + 5, 7); // input 1 claims to be input 7
+    const ByteVec longNote = Changed(notes, 7, 0xFF);      // input 0's text runs past the section
     const struct
     {
         const char* what;
@@ -214,24 +218,13 @@ TEST_F(CardConfigTest, ImagesRefusedBeforeAnythingIsWritten)
         {"block length 0xFFFFFFFF", with(notesAt + 4 + notes.size(), LE32(0xFFFFFFFF)), corrupt},
         {"one byte extra", good + ByteVec{0}, corrupt},
         {"notes length cut off", ByteVec{2, 4, 4, 0, 0, 0, 1, 2, 3, 4, 0, 0}, cutOff},
-        {"block length cut off", [&] {
-             ByteVec image = Image(2, 4, data, notes, {}) + ByteVec{3, 0};
-             image[0] = 3;
-             return image;
-         }(), cutOff},
+        {"block length cut off", Changed(Image(2, 4, data, notes, {}) + ByteVec{3, 0}, 0, 3),
+         cutOff},
         {"block of 3 bytes", Image(3, 4, data, notes, {3, 0, 0xFF}),
          "Control Module config is invalid."},
-        {"block length field wrong", Image(3, 4, data, notes, [&] {
-             ByteVec b = block;
-             b[0] = 8;
-             return b;
-         }()),
+        {"block length field wrong", Image(3, 4, data, notes, Changed(block, 0, 8)),
          "Control Module config is invalid."},
-        {"block CRC wrong", Image(3, 4, data, notes, [&] {
-             ByteVec b = block;
-             b[6] ^= 1;
-             return b;
-         }()),
+        {"block CRC wrong", Image(3, 4, data, notes, Changed(block, 6, block[6] ^ 1)),
          "Control Module config is corrupt."},
         {"note index wrong", Image(3, 4, data, badNoteIndex, block),
          "IO Notes data is invalid (is corrupt)"},
@@ -286,6 +279,17 @@ TEST_F(CardConfigTest, CardSideFailuresOfReadingAndWriting)
         return 0;
     });
     EXPECT_THROW_TEXT(Save(), Modbus::Error, "Invalid response to QEL_READ_CONFIG_START");
+
+    // A card that never ends its configuration data does not make the image grow for ever.
+    card.SetVendorCommand(1, [](const ByteVec&, ByteVec& payload, std::int64_t) {
+        payload = ByteVec{1, 2, 3, 4};
+        return 0;
+    });
+    card.SetVendorCommand(2, [](const ByteVec&, ByteVec& payload, std::int64_t) {
+        payload.assign(240, 0x77);
+        return 0;
+    });
+    EXPECT_THROW_TEXT(Save(), Modbus::Error, "Invalid response to QEL_READ_CONFIG_NEXT");
 }
 
 // A fresh full card per case, its EE header answering as the case says.
@@ -315,14 +319,14 @@ TEST(CardConfigControlModuleTest, BlockReadAndWriteChecks)
         TolvarenCommsCommon comms(datalink);
         const ByteVec image = comms.GetCardConfig().get();
         int headerReads = 0;
-        card.SetVendorCommand(23, [&headerReads](const ByteVec& args, ByteVec& payload,
-                                                 std::int64_t) {
-            payload.assign(args[4], 0x11);
-            payload[0] = 8;
-            payload[1] = 0;
-            payload[2] = static_cast<unsigned char>(++headerReads);
-            return 0;
-        });
+        card.SetVendorCommand(23,
+                              [&headerReads](const ByteVec& args, ByteVec& payload, std::int64_t) {
+                                  payload.assign(args[4], 0x11);
+                                  payload[0] = 8;
+                                  payload[1] = 0;
+                                  payload[2] = static_cast<unsigned char>(++headerReads);
+                                  return 0;
+                              });
         EXPECT_THROW_TEXT(comms.GetCardConfig().get(), Modbus::Error,
                           "Control Module config changed while uploading it.");
         EXPECT_THROW_TEXT(
@@ -360,10 +364,9 @@ TEST(CardConfigVersionTest, OlderCardsSkipTheBlockAndTheRestart)
                                   payload = ByteVec{1, 2, 3, 4};
                                   return 0;
                               });
-    for (std::uint16_t accepted : {TolvarenCommsCommon::QEL_READ_CONFIG_NEXT,
-                                   TolvarenCommsCommon::QEL_WRITE_CONFIG_START,
-                                   TolvarenCommsCommon::QEL_WRITE_CONFIG_NEXT,
-                                   TolvarenCommsCommon::QEL_CLEAR_NOTES})
+    for (std::uint16_t accepted :
+         {TolvarenCommsCommon::QEL_READ_CONFIG_NEXT, TolvarenCommsCommon::QEL_WRITE_CONFIG_START,
+          TolvarenCommsCommon::QEL_WRITE_CONFIG_NEXT, TolvarenCommsCommon::QEL_CLEAR_NOTES})
         rig.card.SetVendorHandler(accepted, [](const ByteVec&, ByteVec&) { return 0; });
     TolvarenCommsCommon comms(rig.datalink);
     const ByteVec image = comms.GetCardConfig().get();
