@@ -169,6 +169,13 @@ TEST_F(CardConfigFlowTest, FailuresAreReportedAndTheCardIsStillReread)
                     "be refreshed.");
     WaitForF5(1);
 
+    // A file that cannot be created.
+    ModalScript noFolder;
+    noFolder.Then(ChooseFile(files.filePath("missing/card.dat")))
+        .Then(Press(QMessageBox::Ok, &text));
+    noFolder.Run([&] { Entry("Save card config to file")->trigger(); });
+    EXPECT_EQ(text, "Failed to save card configuration: cannot open file");
+
     // A card that cannot be read for the safety copy is still restored.
     const ByteVec image = CardImage();
     const QString path = files.filePath("good.dat");
