@@ -78,10 +78,8 @@ void TolvarenCardWidget::BuildOptionsMenu()
     QMenu* menu = m_optionsMenu;
 
     // Entries whose operation the program does not offer stay visible but disabled.
-    menu->addAction("Save card config to file", this, SLOT(SaveCardConfigToFile()))
-        ->setEnabled(false);
-    menu->addAction("Set card config from file", this, SLOT(SetCardConfigFromFile()))
-        ->setEnabled(false);
+    menu->addAction("Save card config to file", this, SLOT(SaveCardConfigToFile()));
+    menu->addAction("Set card config from file", this, SLOT(SetCardConfigFromFile()));
     menu->addSeparator();
     ConnectToParentSlot(menu->addAction("Export card config to CSV file"), "ExportToCsv()");
     ConnectToParentSlot(menu->addAction("Import points fields from CSV file"), "ImportFromCsv()");
@@ -293,9 +291,6 @@ void TolvarenCardWidget::on_resetOccurredLabel_linkActivated(QString)
     }
 }
 
-void TolvarenCardWidget::SaveCardConfigToFile() {}
-void TolvarenCardWidget::SetCardConfigFromFile() {}
-void TolvarenCardWidget::DoSetCardConfig(QString) {}
 void TolvarenCardWidget::HandleModuleNamedChanged(QString) {}
 void TolvarenCardWidget::ShowModbusTraffic() {}
 void TolvarenCardWidget::ShowDipSwitchConfig() {}

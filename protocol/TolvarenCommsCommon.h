@@ -230,6 +230,14 @@ public:
     boost::future<float> ReadNamedVariableAsFloat(const std::string& name);
     boost::future<void> WriteNamedVariable(const std::string& name, const CPackedVal& value);
 
+    // ---- Configuration image (see CardConfigImage) ------------------------------------------
+    // The card's image, format version 3.
+    boost::future<ByteVec> GetCardConfig();
+    // Checks the whole image (framing, card type, Control Module block, notes) before anything
+    // is written, then writes the configuration data, the block and the notes and asks the card
+    // to restart. A failure once writing has begun leaves the card partly written.
+    boost::future<void> SetCardConfig(const ByteVec& image);
+
     // Blocking vendor command: the reply payload.
     ByteVec SendQelCommandAndWait(std::uint16_t subCommand, const ByteVec& args = ByteVec());
 
@@ -246,6 +254,11 @@ private:
     bool NotesSupportedNow();
     CPackedVal ReadNamedVariableNow(const std::string& name);
     std::string IoNoteNow(Tolvaren::IoDirection dir, unsigned index);
+    void IoNoteWriteNow(Tolvaren::IoDirection dir, unsigned index, const std::string& text);
+    ByteVec CardConfigNow();
+    void SetCardConfigNow(const ByteVec& image);
+    ByteVec ControlModuleBlockNow();
+    void WriteControlModuleBlockNow(const ByteVec& block);
     // Decoders of single replies, shared by the blocking forms and the inline continuations.
     static bool NotesProbeAnswer(boost::future<ByteVec>& probe);
     static CPackedVal NamedVariableFromReply(std::uint16_t version, const ByteVec& reply);

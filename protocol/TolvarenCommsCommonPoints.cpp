@@ -225,26 +225,29 @@ std::string TolvarenCommsCommon::IoNoteNow(IoDirection dir, unsigned index)
 boost::future<void> TolvarenCommsCommon::SetIoNote(IoDirection dir, unsigned index,
                                                    const std::string& text)
 {
-    return m_calls.Call<void>([this, dir, index, text] {
-        Qel(QEL_WRITE_NOTE_START, U16(static_cast<std::uint16_t>(NoteIndex(dir, index)))).get();
-        auto sendPiece = [this](const ByteVec& piece) {
-            try {
-                Qel(QEL_WRITE_NOTE_NEXT, piece).get();
-            } catch (const Modbus::Error& e) {
-                if (e.IsExceptionReply(noteStoreFull)) {
-                    boost::throw_exception(Modbus::Error("not enough room for an IO note",
-                                                         Modbus::ExceptionReply, noteStoreFull,
-                                                         e.Reply()));
-                }
-                throw;
+    return m_calls.Call<void>([this, dir, index, text] { IoNoteWriteNow(dir, index, text); });
+}
+
+void TolvarenCommsCommon::IoNoteWriteNow(IoDirection dir, unsigned index, const std::string& text)
+{
+    Qel(QEL_WRITE_NOTE_START, U16(static_cast<std::uint16_t>(NoteIndex(dir, index)))).get();
+    auto sendPiece = [this](const ByteVec& piece) {
+        try {
+            Qel(QEL_WRITE_NOTE_NEXT, piece).get();
+        } catch (const Modbus::Error& e) {
+            if (e.IsExceptionReply(noteStoreFull)) {
+                boost::throw_exception(Modbus::Error("not enough room for an IO note",
+                                                     Modbus::ExceptionReply, noteStoreFull,
+                                                     e.Reply()));
             }
-        };
-        for (std::size_t at = 0; at < text.size(); at += notePieceLength) {
-            const std::size_t length = std::min<std::size_t>(notePieceLength, text.size() - at);
-            sendPiece(ByteVec(text.begin() + at, text.begin() + at + length));
+            throw;
         }
-        sendPiece(ByteVec());
-    });
+    };
+    for (std::size_t at = 0; at < text.size(); at += notePieceLength) {
+        const std::size_t length = std::min<std::size_t>(notePieceLength, text.size() - at);
+        sendPiece(ByteVec(text.begin() + at, text.begin() + at + length));
+    }
+    sendPiece(ByteVec());
 }
 
 // ---- Bulk reads --------------------------------------------------------------------------

@@ -87,6 +87,15 @@ void DEDOCardSimulator::ResetSharedStores()
     stores.lastLiveTick.clear();
 }
 
+void DEDOCardSimulator::ClearNoteStore()
+{
+    SharedStores& stores = Shared();
+    boost::lock_guard<boost::mutex> guard(stores.mutex);
+    std::fill(stores.notes.begin(), stores.notes.end(), 0);
+    stores.readCursor = NoteCursor();
+    stores.writeCursor = NoteCursor();
+}
+
 DEDOCardSimulator::DEDOCardSimulator()
     : m_clock(&MonotonicMs), m_notes(Shared().notes), m_readCursor(Shared().readCursor),
       m_writeCursor(Shared().writeCursor), m_lastLiveTick(Shared().lastLiveTick)

@@ -54,6 +54,9 @@ public:
     static void ResetSharedStores();
 
 protected:
+    // Empties the notes store and closes any note read or write, as a card's "clear notes" does.
+    static void ClearNoteStore();
+
     // One vendor sub-command: 0 with payload filled, or a Modbus exception code.
     virtual int HandleVendorCommand(std::uint16_t subCommand, const ByteVec& arguments,
                                     ByteVec& payload);

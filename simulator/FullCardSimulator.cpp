@@ -201,11 +201,50 @@ void FullCardSimulator::AddVendorCommands()
     SetVendorCommand(18, [this](const ByteVec& arguments, ByteVec&, std::int64_t now) {
         return m_history.HandleClear(arguments, now);
     });
+    AddConfigurationCommands();
     SetVendorCommand(19, [this](const ByteVec& arguments, ByteVec& payload, std::int64_t) {
         return m_namedVariables.HandleRead(arguments, payload);
     });
     SetVendorCommand(20, [this](const ByteVec& arguments, ByteVec&, std::int64_t) {
         return m_namedVariables.HandleWrite(arguments);
+    });
+}
+
+void FullCardSimulator::AddConfigurationCommands()
+{
+    CardConfiguration& c = m_configuration;
+    SetVendorCommand(1, [&c](const ByteVec& arguments, ByteVec& payload, std::int64_t) {
+        return c.HandleReadStart(arguments, payload);
+    });
+    SetVendorCommand(2, [&c](const ByteVec& arguments, ByteVec& payload, std::int64_t) {
+        return c.HandleReadNext(arguments, payload);
+    });
+    SetVendorCommand(3, [&c](const ByteVec& arguments, ByteVec&, std::int64_t) {
+        return c.HandleWriteStart(arguments);
+    });
+    SetVendorCommand(4, [&c](const ByteVec& arguments, ByteVec&, std::int64_t) {
+        return c.HandleWriteNext(arguments);
+    });
+    SetVendorCommand(9, [&c](const ByteVec& arguments, ByteVec& payload, std::int64_t) {
+        return c.HandleParameterDefinition(arguments, payload);
+    });
+    SetVendorCommand(15, [](const ByteVec& arguments, ByteVec&, std::int64_t) {
+        if (arguments != ByteVec{15})
+            return illegalDataValue; // the key guards against clearing by accident
+        ClearNoteStore();
+        return 0;
+    });
+    SetVendorCommand(23, [&c](const ByteVec& arguments, ByteVec& payload, std::int64_t) {
+        return c.HandleEeRead(arguments, payload);
+    });
+    SetVendorCommand(24, [&c](const ByteVec& arguments, ByteVec&, std::int64_t) {
+        return c.HandleEeWrite(arguments);
+    });
+    // A card restarts at once and never answers; it comes back with its reset flag set.
+    SetVendorCommand(25, [this](const ByteVec&, ByteVec&, std::int64_t) {
+        m_configuration.Restart();
+        Coils()[912] = true;
+        return NoReply;
     });
 }
 

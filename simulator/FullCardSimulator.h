@@ -5,6 +5,7 @@
 #include <map>
 #include <vector>
 
+#include "simulator/CardConfiguration.h"
 #include "simulator/CardHistory.h"
 #include "simulator/CardNamedVariables.h"
 #include "simulator/DEDOCardSimulator.h"
@@ -17,8 +18,10 @@
 // what was written (the raw output register and the value move together, an active override
 // drives the output); every point has its 8-day data, live data, long-term statistics of its
 // digital reading, a part number and limits; safe values, the SoftDog delay and the other named
-// variables are read and written; notes, the traffic log and the configuration text are
-// DEDOCardSimulator's.
+// variables are read and written; the configuration image's parts (configuration data, EE memory
+// with a Control Module block, clearing the notes) are kept and restored exactly, and a restart
+// request is obeyed without a reply, as a card does; notes, the traffic log and the
+// configuration text are DEDOCardSimulator's.
 //
 // Vendor sub-commands are looked up in a table of handlers (SetVendorCommand), each feature
 // keeping its own state, and fall back to DEDOCardSimulator's; more features join the same way.
@@ -79,6 +82,7 @@ private:
     void FillPoints();
     void AddNamedVariables();
     void AddVendorCommands();
+    void AddConfigurationCommands();
 
     int ReadInputRegisters(const ByteVec& request, ByteVec& reply);
     // Writes the table entries that move with time or follow other entries.
@@ -97,6 +101,7 @@ private:
     CardNamedVariables m_namedVariables;
     LiveDataFeed m_liveData;
     CardHistory m_history;
+    CardConfiguration m_configuration;
     std::vector<Output> m_outputs;
     std::vector<InputStatistics> m_statistics;
     std::vector<float> m_safeValues;

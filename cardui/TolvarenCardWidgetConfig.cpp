@@ -1,0 +1,159 @@
+// Saving the card's configuration image to a .dat file and restoring it (options menu of the
+// card face). User-interface thread; each slot blocks it while the card answers.
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <boost/throw_exception.hpp>
+
+#include "cardui/TolvarenCardWidget.h"
+#include "comms/ExceptionWithString.h"
+#include "protocol/TolvarenCommsCommon.h"
+
+namespace {
+
+const char* const dataFileFilter = "Data Files (*.dat);;All Files (*)";
+// An image is a few kilobytes; a file far beyond that is not one, and is not read into memory.
+const qint64 maxImageFileSize = 16 * 1024 * 1024;
+
+// Restores the cursor however the operation ends.
+class WaitCursor
+{
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { Restore(); }
+    void Restore()
+    {
+        if (m_set)
+            QApplication::restoreOverrideCursor();
+        m_set = false;
+    }
+
+private:
+    bool m_set = true;
+};
+
+QString DocumentsFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+}
+
+ByteVec ReadWholeFile(const QString& filename)
+{
+    QFile file(filename);
+    if (!file.open(QIODevice::ReadOnly))
+        boost::throw_exception(ExceptionWithString("cannot open file"));
+    const qint64 length = file.size();
+    if (length < 0 || length > maxImageFileSize)
+        boost::throw_exception(ExceptionWithString("cannot read file"));
+    ByteVec image(static_cast<std::size_t>(length));
+    if (length > 0 && file.read(reinterpret_cast<char*>(image.data()), length) != length)
+        boost::throw_exception(ExceptionWithString("cannot read file"));
+    return image;
+}
+
+// Written whole or not at all: an existing file is replaced only once every byte is stored.
+bool WriteWholeFile(const QString& filename, const ByteVec& bytes)
+{
+    QSaveFile file(filename);
+    if (!file.open(QIODevice::WriteOnly))
+        boost::throw_exception(ExceptionWithString("cannot open file"));
+    const qint64 length = qint64(bytes.size());
+    return file.write(reinterpret_cast<const char*>(bytes.data()), length) == length &&
+           file.commit();
+}
+
+// Keeps what the card held before a restore overwrites it, so that a wrong file can be undone.
+// Best effort: a card or disk that fails here does not stop the restore.
+void KeepSafetyCopy(TolvarenCommsCommon& comms)
+{
+    try {
+        const ByteVec image = comms.GetCardConfig().get();
+        const unsigned serial =
+            comms.ReadSingleRegister(false, TolvarenCommsCommon::regSerialNumber).get();
+        const QString folder =
+            QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) +
+            "/ConfigBackups";
+        if (!QDir().mkpath(folder))
+            return;
+        const QString name = QString("%1_%2.dat")
+                                 .arg(serial)
+                                 .arg(QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss-zzz"));
+        WriteWholeFile(folder + "/" + name, image);
+    } catch (const std::exception&) {
+    }
+}
+
+} // namespace
+
+void TolvarenCardWidget::SaveCardConfigToFile()
+{
+    try {
+        ByteVec image;
+        {
+            WaitCursor cursor;
+            TolvarenCommsCommon comms(*m_datalink);
+            image = comms.GetCardConfig().get();
+        }
+        QString filename = QFileDialog::getSaveFileName(this, "Enter filename to save config to",
+                                                        DocumentsFolder(), dataFileFilter, nullptr,
+                                                        QFileDialog::ReadOnly);
+        if (filename.isEmpty())
+            return;
+        if (QFileInfo(filename).suffix().isEmpty())
+            filename += ".dat";
+        if (!WriteWholeFile(filename, image))
+            QMessageBox::warning(this, QString(), "Cannot write to file: " + filename);
+    } catch (const std::exception& e) {
+        QMessageBox::warning(this, QString(),
+                             "Failed to save card configuration: " + QString::fromUtf8(e.what()));
+    }
+}
+
+void TolvarenCardWidget::SetCardConfigFromFile()
+{
+    const QString filename =
+        QFileDialog::getOpenFileName(this, "Choose file", DocumentsFolder(), dataFileFilter);
+    if (filename.isEmpty())
+        return;
+    const auto answer = QMessageBox::question(
+        this, QString(),
+        "Proceeding will overwrite configuration data in the card, with the contents of the "
+        "file:\n\n" +
+            filename + "\n\nAre you sure?",
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer == QMessageBox::Yes)
+        DoSetCardConfig(filename);
+}
+
+void TolvarenCardWidget::DoSetCardConfig(QString filename)
+{
+    WaitCursor cursor;
+    try {
+        const ByteVec image = ReadWholeFile(filename);
+        TolvarenCommsCommon comms(*m_datalink);
+        KeepSafetyCopy(comms);
+        comms.SetCardConfig(image).get();
+        cursor.Restore();
+        QMessageBox::information(this, QString(),
+                                 "Card configuration successfully updated.\n\nAll displayed data "
+                                 "will now be refreshed.");
+    } catch (const std::exception& e) {
+        cursor.Restore();
+        QMessageBox::warning(this, QString(),
+                             "Failed to update card configuration: " + QString::fromUtf8(e.what()) +
+                                 "\n\nAll data will now be refreshed.");
+    }
+    // The main window's F5 handling re-reads the whole card.
+    QCoreApplication::postEvent(
+        this, new QKeyEvent(QEvent::KeyPress, Qt::Key_F5, Qt::NoModifier, QString(), false, 1));
+}
