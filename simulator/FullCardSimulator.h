@@ -17,8 +17,8 @@
 // what was written (the raw output register and the value move together, an active override
 // drives the output); every point has its 8-day data, live data, long-term statistics of its
 // digital reading, a part number and limits; safe values, the SoftDog delay and the other named
-// variables are read and written; notes, the traffic log and the configuration text are
-// DEDOCardSimulator's.
+// variables are read and written; the configuration text describes its dip switches; notes and
+// the traffic log are DEDOCardSimulator's.
 //
 // Vendor sub-commands are looked up in a table of handlers (SetVendorCommand), each feature
 // keeping its own state, and fall back to DEDOCardSimulator's; more features join the same way.
