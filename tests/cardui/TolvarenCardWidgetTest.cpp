@@ -399,6 +399,26 @@ TEST(TolvarenCardWidgetTest, DipSwitchWindowBelongsToTheCardsMainWindow)
     EXPECT_TRUE(shown.isNull());
 }
 
+// The main window lets its datalink go before its child windows: a configuration window still
+// waiting for the card then goes without touching the link.
+TEST(TolvarenCardWidgetTest, DipSwitchWindowOutlivingTheLinkGoesQuietly)
+{
+    FakeCardRig rig(4, 9);
+    rig.card.SetDropAllReplies(true);
+    auto link = std::make_unique<ModbusMasterDatalink>(&rig.card);
+    link->SetReplyTimeoutMs(60000);
+    auto mainWindow = std::make_unique<QWidget>();
+    auto* face = new TolvarenCardWidget(link.get(), mainWindow.get());
+    face->ShowDipSwitchConfig();
+    QPointer<ConfigInfoWindow> shown = mainWindow->findChild<ConfigInfoWindow*>();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.card.RequestCount() >= 1; }, 10000));
+
+    link.reset();
+    QCoreApplication::sendPostedEvents(); // whatever the dropped request queued
+    mainWindow.reset();
+    EXPECT_TRUE(shown.isNull());
+}
+
 TEST(TolvarenCardWidgetTest, ResetPromptClearsTheFlagOnYesOnly)
 {
     DEDOCardSimulator card;
