@@ -19,6 +19,8 @@
 #include "protocol/TolvarenCommsCommon.h"
 #include "protocol/TolvarenSnapshotGatherer.h"
 #include "ui_TolvarenCardWidget.h"
+#include "widgets/AboutDialog.h"
+#include "widgets/ConfigInfoWindow.h"
 #include "widgets/ProgressDialog.h"
 
 // The resources of a static library are registered only on request.
@@ -110,9 +112,8 @@ void TolvarenCardWidget::CompleteOptionsMenu(bool trafficLogSupported)
         m_optionsMenu->addAction("Modbus traffic", this, SLOT(ShowModbusTraffic()));
     m_modbusTrafficAction->setEnabled(false);
     Q_UNUSED(trafficLogSupported);
-    m_optionsMenu->addAction("Show dip-switch configuration", this, SLOT(ShowDipSwitchConfig()))
-        ->setEnabled(false);
-    m_optionsMenu->addAction("About", this, SLOT(ShowAboutDialog()))->setEnabled(false);
+    m_optionsMenu->addAction("Show dip-switch configuration", this, SLOT(ShowDipSwitchConfig()));
+    m_optionsMenu->addAction("About", this, SLOT(ShowAboutDialog()));
 }
 
 void TolvarenCardWidget::UpdateFromSnapshot(TolvarenSnapshotGatherer* gatherer)
@@ -199,6 +200,29 @@ void TolvarenCardWidget::ImportFormatHelp()
                              "    O3, Label for Output 3, Part number, Notes\n\n"
                              "Extra columns are ignored.\n"
                              "Lines that don't start with I<n> or O<n> are ignored.\n");
+}
+
+// The window belongs to the main window that owns this card's datalink: it is that window's
+// top-level child, so it goes when that window goes, and a second main window (another card)
+// gets a window of its own instead of raising this card's.
+void TolvarenCardWidget::ShowDipSwitchConfig()
+{
+    QWidget* owner = window();
+    if (auto* existing = owner->findChild<ConfigInfoWindow*>()) {
+        existing->showNormal();
+        existing->show();
+        existing->activateWindow();
+        existing->raise();
+        return;
+    }
+    auto* configWindow = new ConfigInfoWindow(*m_datalink, owner);
+    configWindow->show();
+}
+
+void TolvarenCardWidget::ShowAboutDialog()
+{
+    AboutDialog dialog(nullptr);
+    dialog.exec();
 }
 
 void TolvarenCardWidget::DownloadAllHistoricalData()
@@ -293,5 +317,3 @@ void TolvarenCardWidget::on_resetOccurredLabel_linkActivated(QString)
 
 void TolvarenCardWidget::HandleModuleNamedChanged(QString) {}
 void TolvarenCardWidget::ShowModbusTraffic() {}
-void TolvarenCardWidget::ShowDipSwitchConfig() {}
-void TolvarenCardWidget::ShowAboutDialog() {}

@@ -50,6 +50,15 @@ const std::uint16_t outputProfiles[FullCardSimulator::numOutputs] = {
     0,  0,  0,  0,  0,       0,       0,       0,       2,       2,       2,       2,
     20, 20, 20, 20, digital, digital, digital, digital, digital, digital, digital, digital};
 
+// What the card's dip switches select, as the card describes them (one reply frame).
+const char configText[] = "KTV-ROLM-73C6E (simulated), serial 1207\n"
+                          "Switches 1-5: on off off off off = address 1\n"
+                          "Switch 6: off = 115200 baud, 8N1\n"
+                          "Switch 7: on = bus termination fitted\n"
+                          "24 inputs, 24 outputs";
+static_assert(sizeof configText - 1 <= VendorCommandFrame::maxPayload,
+              "the configuration text fits in one reply");
+
 bool Within(unsigned address, unsigned base, unsigned count)
 {
     return address >= base && address < base + count;
@@ -207,6 +216,10 @@ void FullCardSimulator::AddVendorCommands()
     });
     SetVendorCommand(20, [this](const ByteVec& arguments, ByteVec&, std::int64_t) {
         return m_namedVariables.HandleWrite(arguments);
+    });
+    SetVendorCommand(22, [](const ByteVec&, ByteVec& payload, std::int64_t) {
+        payload.assign(configText, configText + sizeof configText - 1);
+        return 0;
     });
 }
 

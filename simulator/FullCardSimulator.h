@@ -20,8 +20,8 @@
 // digital reading, a part number and limits; safe values, the SoftDog delay and the other named
 // variables are read and written; the configuration image's parts (configuration data, EE memory
 // with a Control Module block, clearing the notes) are kept and restored exactly, and a restart
-// request is obeyed without a reply, as a card does; notes, the traffic log and the
-// configuration text are DEDOCardSimulator's.
+// request is obeyed without a reply, as a card does; the configuration text describes its dip
+// switches; notes and the traffic log are DEDOCardSimulator's.
 //
 // Vendor sub-commands are looked up in a table of handlers (SetVendorCommand), each feature
 // keeping its own state, and fall back to DEDOCardSimulator's; more features join the same way.

@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QLabel>
 #include <QMenu>
+#include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -26,10 +28,13 @@
 #include "modbus/ModbusMasterDatalink.h"
 #include "protocol/TolvarenSnapshotGatherer.h"
 #include "simulator/DEDOCardSimulator.h"
+#include "simulator/FullCardSimulator.h"
 #include "tests/cardui/CardUiDialogSteps.h"
 #include "tests/protocol/FakeCardRig.h"
 #include "tests/support/CardUiRig.h"
 #include "tests/support/FutureWait.h"
+#include "widgets/AboutDialog.h"
+#include "widgets/ConfigInfoWindow.h"
 #include "widgets/ProgressDialog.h"
 
 using namespace CardUiDialogSteps;
@@ -181,9 +186,9 @@ TEST(TolvarenCardWidgetTest, OptionsMenuGrowsAtTheFirstUpdate)
     for (QAction* action : eightDay->actions())
         EXPECT_TRUE(action->isEnabled()) << action->text().toStdString();
     // Entries whose operation the program does not offer are disabled, never silently idle.
-    for (const char* idle : {"Modbus traffic", "Show dip-switch configuration", "About"})
-        EXPECT_FALSE(Entry(menu, idle)->isEnabled()) << idle;
-    for (const char* offered : {"Save card config to file", "Set card config from file"})
+    EXPECT_FALSE(Entry(menu, "Modbus traffic")->isEnabled());
+    for (const char* offered : {"Save card config to file", "Set card config from file",
+                                "Show dip-switch configuration", "About"})
         EXPECT_TRUE(Entry(menu, offered)->isEnabled()) << offered;
     for (QAction* action : menu->actions())
         EXPECT_TRUE(action->shortcut().isEmpty());
@@ -326,6 +331,91 @@ TEST(TolvarenCardWidgetTest, ImportFormatHelpText)
     EXPECT_TRUE(
         text.startsWith("The first four columns of the CSV file are read in as:\n\n    I1, "));
     EXPECT_TRUE(text.endsWith("Lines that don't start with I<n> or O<n> are ignored.\n"));
+}
+
+TEST(TolvarenCardWidgetTest, AboutBoxIsModalWithoutParent)
+{
+    CardUiRig rig;
+    rig.Fill(4, 9, 1, 1);
+    TolvarenCardWidget face(&rig.datalink, nullptr);
+    face.UpdateFromSnapshot(&rig.gatherer);
+    QString version;
+    ModalScript script;
+    script.Then([&](QWidget* modal) {
+        EXPECT_NE(qobject_cast<AboutDialog*>(modal), nullptr) << modal->metaObject()->className();
+        EXPECT_EQ(modal->parentWidget(), nullptr);
+        version = modal->findChild<QLabel*>("versionLabel")->text();
+        static_cast<QDialog*>(modal)->reject();
+    });
+    script.Run([&] { Entry(face.OptionsMenu(), "About")->trigger(); });
+    EXPECT_EQ(script.StepsLeft(), 0);
+    EXPECT_EQ(version,
+              QString("Version %1.%2").arg(TOLVAREN_VERSION_MAJOR).arg(TOLVAREN_VERSION_MINOR));
+}
+
+// Each main window has its own card link, so each gets its own configuration window, shown again
+// rather than doubled, and gone with the window that owns the link.
+TEST(TolvarenCardWidgetTest, DipSwitchWindowBelongsToTheCardsMainWindow)
+{
+    FullCardSimulator fullCard;
+    ModbusMasterDatalink fullLink(&fullCard);
+    TolvarenSnapshotGatherer gatherer(fullLink);
+    Gather(gatherer);
+    DEDOCardSimulator otherCard;
+    ModbusMasterDatalink otherLink(&otherCard);
+
+    auto* mainWindow = new QWidget;
+    auto* face = new TolvarenCardWidget(&fullLink, mainWindow);
+    face->UpdateFromSnapshot(&gatherer);
+    QAction* entry = Entry(face->OptionsMenu(), "Show dip-switch configuration");
+    entry->trigger();
+    QPointer<ConfigInfoWindow> shown = mainWindow->findChild<ConfigInfoWindow*>();
+    ASSERT_FALSE(shown.isNull());
+    EXPECT_TRUE(shown->isWindow());
+    EXPECT_TRUE(shown->isVisible());
+    auto text = [](ConfigInfoWindow* w) {
+        return w->findChild<QPlainTextEdit*>("dipswitchConfigWidget")->toPlainText();
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return text(shown).contains("= address 1\n"); }, 10000))
+        << text(shown).toStdString();
+    EXPECT_TRUE(text(shown).startsWith("KTV-ROLM-73C6E (simulated), serial 1207\n"));
+
+    shown->hide();
+    entry->trigger();
+    EXPECT_EQ(mainWindow->findChildren<ConfigInfoWindow*>().size(), 1);
+    EXPECT_TRUE(shown->isVisible());
+
+    QWidget outputWindow;
+    TolvarenCardWidget otherFace(&otherLink, &outputWindow);
+    otherFace.ShowDipSwitchConfig();
+    auto* other = outputWindow.findChild<ConfigInfoWindow*>();
+    ASSERT_NE(other, nullptr);
+    EXPECT_NE(other, shown.data());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return text(other) == "Card simulation with Modbus address of 1"; }, 10000));
+
+    delete mainWindow;
+    EXPECT_TRUE(shown.isNull());
+}
+
+// The main window lets its datalink go before its child windows: a configuration window still
+// waiting for the card then goes without touching the link.
+TEST(TolvarenCardWidgetTest, DipSwitchWindowOutlivingTheLinkGoesQuietly)
+{
+    FakeCardRig rig(4, 9);
+    rig.card.SetDropAllReplies(true);
+    auto link = std::make_unique<ModbusMasterDatalink>(&rig.card);
+    link->SetReplyTimeoutMs(60000);
+    auto mainWindow = std::make_unique<QWidget>();
+    auto* face = new TolvarenCardWidget(link.get(), mainWindow.get());
+    face->ShowDipSwitchConfig();
+    QPointer<ConfigInfoWindow> shown = mainWindow->findChild<ConfigInfoWindow*>();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.card.RequestCount() >= 1; }, 10000));
+
+    link.reset();
+    QCoreApplication::sendPostedEvents(); // whatever the dropped request queued
+    mainWindow.reset();
+    EXPECT_TRUE(shown.isNull());
 }
 
 TEST(TolvarenCardWidgetTest, ResetPromptClearsTheFlagOnYesOnly)
