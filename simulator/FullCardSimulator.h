@@ -7,6 +7,7 @@
 
 #include "simulator/CardHistory.h"
 #include "simulator/CardNamedVariables.h"
+#include "simulator/CardTrafficLog.h"
 #include "simulator/DEDOCardSimulator.h"
 #include "simulator/LiveDataFeed.h"
 #include "simulator/SimulatedPlant.h"
@@ -17,8 +18,8 @@
 // what was written (the raw output register and the value move together, an active override
 // drives the output); every point has its 8-day data, live data, long-term statistics of its
 // digital reading, a part number and limits; safe values, the SoftDog delay and the other named
-// variables are read and written; notes, the traffic log and the configuration text are
-// DEDOCardSimulator's.
+// variables are read and written; the traffic log holds the frames the card really received and
+// sent; notes and the configuration text are DEDOCardSimulator's.
 //
 // Vendor sub-commands are looked up in a table of handlers (SetVendorCommand), each feature
 // keeping its own state, and fall back to DEDOCardSimulator's; more features join the same way.
@@ -52,6 +53,7 @@ public:
 protected:
     int HandleVendorCommand(std::uint16_t subCommand, const ByteVec& arguments,
                             ByteVec& payload) override;
+    void FrameHandled(const ByteVec& request, const ByteVec* reply) override;
 
     // With the state lock held.
     std::int64_t NowMs() const;
@@ -97,6 +99,7 @@ private:
     CardNamedVariables m_namedVariables;
     LiveDataFeed m_liveData;
     CardHistory m_history;
+    CardTrafficLog m_trafficLog;
     std::vector<Output> m_outputs;
     std::vector<InputStatistics> m_statistics;
     std::vector<float> m_safeValues;
