@@ -20,11 +20,11 @@
 class CardTrafficLog
 {
 public:
-    static const std::size_t capacity = 8192;
+    static constexpr std::size_t capacity = 8192;
     // A reply payload: the frame's 252 data bytes less the length byte and the echoed
     // sub-command.
-    static const std::size_t maxChunk = 249;
-    static const std::uint16_t subCommand = 21;
+    static constexpr std::size_t maxChunk = 249;
+    static constexpr std::uint16_t subCommand = 21;
 
     enum Direction { Received = 2, Sent = 3 };
 

@@ -20,6 +20,7 @@
 namespace {
 
 const int pollIntervalMs = 50;
+const int repaintIntervalMs = 40;
 // A reply this full means the card has more waiting: read again at once.
 const std::size_t fullReplyPayload = 248;
 
@@ -35,7 +36,7 @@ std::int64_t NowMsOfDay()
 
 CommsTrafficWindow::CommsTrafficWindow(ModbusMasterDatalink& datalink, QWidget* parent)
     : QWidget(parent, Qt::Window), m_ui(new Ui::CommsTrafficWindow),
-      m_comms(new TolvarenCommsCommon(datalink))
+      m_datalink(&datalink), m_comms(new TolvarenCommsCommon(datalink))
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -56,17 +57,22 @@ CommsTrafficWindow::CommsTrafficWindow(ModbusMasterDatalink& datalink, QWidget* 
     rows->setMinimumSectionSize(1);
     rows->setDefaultSectionSize(m_rowHeight);
     rows->setSectionResizeMode(QHeaderView::Fixed);
+    // Row numbers of a rolling log mean nothing, and measuring them costs more than the rows.
+    rows->hide();
 
     connect(table->verticalScrollBar(), &QScrollBar::valueChanged, this,
             &CommsTrafficWindow::OnVertScroll);
+    m_repaintTimer.setSingleShot(true);
+    m_repaintTimer.setInterval(repaintIntervalMs);
+    connect(&m_repaintTimer, &QTimer::timeout, this,
+            [this] { m_ui->trafficTable->viewport()->setUpdatesEnabled(true); });
     OpenTrafficLogFile();
     ScheduleRead(pollIntervalMs);
 }
 
 CommsTrafficWindow::~CommsTrafficWindow()
 {
-    if (m_logFile.isOpen())
-        m_log.flush();
+    FlushLog();
 }
 
 ExtendedTableWidget* CommsTrafficWindow::Table() const
@@ -102,6 +108,7 @@ void CommsTrafficWindow::OpenTrafficLogFile()
     for (int c = 0; c < TrafficLogDecoder::columnCount; ++c)
         headers[c] = columnHeaders[c];
     WriteLogLine(headers, TrafficLogDecoder::columnCount);
+    FlushLog();
 }
 
 void CommsTrafficWindow::WriteLogLine(const QString* cells, int count)
@@ -111,7 +118,13 @@ void CommsTrafficWindow::WriteLogLine(const QString* cells, int count)
     for (int c = 0; c < count; ++c)
         m_log << cells[c] << '\t';
     m_log << '\n';
-    m_log.flush();
+}
+
+// After every batch of rows: the file holds every row the table has shown.
+void CommsTrafficWindow::FlushLog()
+{
+    if (m_logFile.isOpen())
+        m_log.flush();
 }
 
 void CommsTrafficWindow::ScheduleRead(int delayMs)
@@ -175,34 +188,62 @@ void CommsTrafficWindow::ProcessLogBytes(const ByteVec& bytes)
 {
     m_records.clear();
     m_decoder.ParseTrafficRecords(bytes.data(), bytes.size(), m_records);
-    TrafficLogDecoder::Row row;
+    if (m_records.empty())
+        return;
+    m_rows.clear();
+    m_rows.reserve(m_records.size() + 1);
+    const std::int64_t now = NowMsOfDay();
     for (const TrafficRecord& record : m_records) {
-        if (m_decoder.DescribeTrafficRecord(record, NowMsOfDay(), row)) {
+        TrafficLogDecoder::Row row;
+        if (m_decoder.DescribeTrafficRecord(record, now, row)) {
             TrafficLogDecoder::Row reset;
-            reset.cells[0] = QStringLiteral("Timer reset");
-            AddTrafficRow(reset);
+            reset.cells[TrafficLogDecoder::TimeColumn] = QStringLiteral("Timer reset");
+            m_rows.push_back(std::move(reset));
         }
-        AddTrafficRow(row);
+        m_rows.push_back(std::move(row));
     }
     m_records.clear();
+    AddTrafficRows(m_rows.data(), m_rows.size());
+    m_rows.clear();
 }
 
 void CommsTrafficWindow::AddTrafficRow(const TrafficLogDecoder::Row& row)
 {
+    AddTrafficRows(&row, 1);
+}
+
+void CommsTrafficWindow::AddTrafficRows(const TrafficLogDecoder::Row* rows, std::size_t count)
+{
+    if (count == 0)
+        return;
+    for (std::size_t r = 0; r < count; ++r)
+        WriteLogLine(rows[r].cells, TrafficLogDecoder::columnCount);
+    FlushLog();
+
+    // Rows that would be dropped at once never reach the table.
+    if (count > std::size_t(maxRows)) {
+        rows += count - maxRows;
+        count = maxRows;
+    }
     ExtendedTableWidget* table = m_ui->trafficTable;
+    if (!m_repaintTimer.isActive()) {
+        table->viewport()->setUpdatesEnabled(false);
+        m_repaintTimer.start();
+    }
     const int before = table->rowCount();
-    table->insertRow(before);
-    for (int c = 0; c < TrafficLogDecoder::columnCount; ++c)
-        table->setItem(before, c, new QTableWidgetItem(row.cells[c]));
-    if (table->rowCount() > maxRows)
-        table->removeRow(0);
+    const int added = int(count);
+    table->setRowCount(before + added);
+    for (int r = 0; r < added; ++r) {
+        for (int c = 0; c < TrafficLogDecoder::columnCount; ++c)
+            table->setItem(before + r, c, new QTableWidgetItem(rows[r].cells[c]));
+    }
+    const int excess = table->rowCount() - maxRows;
+    if (excess > 0)
+        table->model()->removeRows(0, excess);
     if (m_ui->followCheckbox->isChecked()) {
-        // The new row: before - 1 once the oldest has gone, else the one just appended.
-        const int newest = table->rowCount() - 1;
-        table->setCurrentCell(newest, 0);
+        table->setCurrentCell(table->rowCount() - 1, 0);
         table->scrollToBottom();
     }
-    WriteLogLine(row.cells, TrafficLogDecoder::columnCount);
 }
 
 void CommsTrafficWindow::AddStatusRow(const QString& message)
@@ -215,8 +256,7 @@ void CommsTrafficWindow::AddStatusRow(const QString& message)
 
 void CommsTrafficWindow::SetLoggingPaused(bool pause)
 {
-    if (m_logFile.isOpen())
-        m_log.flush();
+    FlushLog();
     if (pause) {
         m_paused = true;
         m_ui->pauseResumeButton->setText(QStringLiteral("Resume logging"));

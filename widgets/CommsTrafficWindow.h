@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QString>
 #include <QTextStream>
+#include <QTimer>
 #include <QWidget>
 
 #include "async/FuturePtr.h"
@@ -35,17 +36,21 @@ class CommsTrafficWindow : public QWidget
     Q_OBJECT
 
 public:
-    static const int maxRows = 5001;
+    static constexpr int maxRows = 5001;
 
     explicit CommsTrafficWindow(ModbusMasterDatalink& datalink, QWidget* parent = nullptr);
     ~CommsTrafficWindow() override;
 
     // Appends one row to the table and the log file, dropping the oldest row past maxRows.
     void AddTrafficRow(const TrafficLogDecoder::Row& row);
+    // The same for several rows at once: the table grows and sheds its oldest rows once for
+    // all of them, which keeps a busy log cheap.
+    void AddTrafficRows(const TrafficLogDecoder::Row* rows, std::size_t count);
     void AddStatusRow(const QString& message);
     void SetLoggingPaused(bool pause);
 
     bool IsPaused() const { return m_paused; }
+    const ModbusMasterDatalink* Datalink() const { return m_datalink; }
     // Empty when no log file could be opened.
     QString LogFilePath() const;
     ExtendedTableWidget* Table() const;
@@ -64,16 +69,22 @@ public slots:
 private:
     void OpenTrafficLogFile();
     void WriteLogLine(const QString* cells, int count);
+    void FlushLog();
     void ScheduleRead(int delayMs);
 
     std::unique_ptr<Ui::CommsTrafficWindow> m_ui;
+    const ModbusMasterDatalink* m_datalink;
     TrafficLogDecoder m_decoder;
     std::vector<TrafficRecord> m_records;
+    std::vector<TrafficLogDecoder::Row> m_rows;
     bool m_first = true;
     bool m_paused = false;
     // A read is on its way: resuming then must not start a second one.
     bool m_readOutstanding = false;
     int m_rowHeight = 0;
+    // Repaints the table at most this often while rows pour in: painting, not appending, is
+    // what a busy log costs.
+    QTimer m_repaintTimer;
     QFile m_logFile;
     QTextStream m_log;
 

@@ -35,8 +35,8 @@ public:
         FrameError = 6
     };
     enum Column { TimeColumn, DeltaColumn, TypeColumn, FrameColumn, SlaveColumn, DescColumn };
-    static const int columnCount = 6;
-    static const std::size_t headerSize = 7;
+    static constexpr int columnCount = 6;
+    static constexpr std::size_t headerSize = 7;
 
     struct Row
     {
