@@ -3,6 +3,7 @@
 #include <exception>
 
 #include <QAction>
+#include <QApplication>
 #include <QDateTime>
 #include <QMenu>
 #include <QMessageBox>
@@ -19,6 +20,7 @@
 #include "protocol/TolvarenCommsCommon.h"
 #include "protocol/TolvarenSnapshotGatherer.h"
 #include "ui_TolvarenCardWidget.h"
+#include "widgets/CommsTrafficWindow.h"
 #include "widgets/ProgressDialog.h"
 
 // The resources of a static library are registered only on request.
@@ -110,8 +112,7 @@ void TolvarenCardWidget::CompleteOptionsMenu(bool trafficLogSupported)
 
     m_modbusTrafficAction =
         m_optionsMenu->addAction("Modbus traffic", this, SLOT(ShowModbusTraffic()));
-    m_modbusTrafficAction->setEnabled(false);
-    Q_UNUSED(trafficLogSupported);
+    m_modbusTrafficAction->setEnabled(trafficLogSupported);
     m_optionsMenu->addAction("Show dip-switch configuration", this, SLOT(ShowDipSwitchConfig()))
         ->setEnabled(false);
     m_optionsMenu->addAction("About", this, SLOT(ShowAboutDialog()))->setEnabled(false);
@@ -297,6 +298,27 @@ void TolvarenCardWidget::SaveCardConfigToFile() {}
 void TolvarenCardWidget::SetCardConfigFromFile() {}
 void TolvarenCardWidget::DoSetCardConfig(QString) {}
 void TolvarenCardWidget::HandleModuleNamedChanged(QString) {}
-void TolvarenCardWidget::ShowModbusTraffic() {}
+void TolvarenCardWidget::ShowModbusTraffic()
+{
+    CommsTrafficWindow* traffic = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* candidate = qobject_cast<CommsTrafficWindow*>(w);
+        if (candidate && candidate->Datalink() == m_datalink) {
+            traffic = candidate;
+            break;
+        }
+    }
+    if (traffic) {
+        traffic->showNormal();
+        traffic->show();
+        traffic->activateWindow();
+        traffic->raise();
+    } else {
+        traffic = new CommsTrafficWindow(*m_datalink, nullptr);
+        traffic->show();
+    }
+    // A minimized main window stops its polling, so the log shows only what the user does.
+    window()->showMinimized();
+}
 void TolvarenCardWidget::ShowDipSwitchConfig() {}
 void TolvarenCardWidget::ShowAboutDialog() {}
