@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -82,6 +83,14 @@ TEST_F(TrafficWindowTest, KeepsTheNewestRowsOnScreenAndEveryRowInTheFile)
     ASSERT_FALSE(window.LogFilePath().isEmpty());
     EXPECT_TRUE(window.LogFilePath().startsWith(m_dataHome.path()));
     EXPECT_TRUE(window.LogFilePath().contains("/ModbusLogs/ModbusLog-"));
+    EXPECT_EQ(window.findChild<QLabel*>("logPathLabel")->text(), window.LogFilePath());
+    EXPECT_TRUE(window.findChild<QPushButton*>("showInExplorerButton")->isEnabled());
+    // A second window in the same second keeps its own file.
+    {
+        CommsTrafficWindow other(m_datalink);
+        EXPECT_FALSE(other.LogFilePath().isEmpty());
+        EXPECT_NE(other.LogFilePath(), window.LogFilePath());
+    }
 
     const unsigned total = 5100;
     ByteVec stream;
