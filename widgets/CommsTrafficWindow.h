@@ -50,6 +50,7 @@ public:
     void SetLoggingPaused(bool pause);
 
     bool IsPaused() const { return m_paused; }
+    bool ReadOutstanding() const { return m_readOutstanding; }
     const ModbusMasterDatalink* Datalink() const { return m_datalink; }
     // Empty when no log file could be opened.
     QString LogFilePath() const;

@@ -188,4 +188,39 @@ TEST_F(TrafficWindowTest, AReadRefusedBeforeTheWindowShowedWarnsAndDeletesIt)
     EXPECT_EQ(script.StepsLeft(), 0);
 }
 
+// A reply that arrives just after the user paused is not shown, but its bytes still go through
+// the decoder: the records that follow it, read after resuming, decode as they are.
+TEST_F(TrafficWindowTest, AReplyArrivingWhilePausedKeepsTheStreamInStep)
+{
+    QPointer<CommsTrafficWindow> window = new CommsTrafficWindow(m_datalink);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->isVisible(); }, waitMs));
+    auto* pause = window->findChild<QPushButton*>("pauseResumeButton");
+    pause->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->ReadOutstanding(); }, waitMs));
+
+    // Twelve exchanges of 29 bytes each: more than one reply can carry.
+    TolvarenCommsCommon comms(m_datalink);
+    for (int k = 0; k < 12; ++k) {
+        auto read = comms.ReadSingleRegister(false, 900);
+        ASSERT_TRUE(FutureWait::Ready(read));
+    }
+    m_card.HoldReplies();
+    pause->click(); // resume: a read goes out and waits
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->ReadOutstanding(); }, waitMs));
+    pause->click(); // paused again before its reply came
+    m_card.ReleaseReplies();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->ReadOutstanding(); }, waitMs));
+
+    auto last = comms.ReadSingleRegister(false, 901);
+    ASSERT_TRUE(FutureWait::Ready(last));
+    const int rowsBefore = window->Table()->rowCount();
+    pause->click();
+    const std::string request = "ReadInputRegisters request: starting addr 901, 1 register(s)";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return FindRow(*window, "RX", request.c_str()) >= 0; },
+                                waitMs));
+    for (int row = rowsBefore; row < window->Table()->rowCount(); ++row)
+        EXPECT_NE(Cell(*window, row, TrafficLogDecoder::TypeColumn), "Err") << row;
+    delete window.data();
+}
+
 } // namespace
