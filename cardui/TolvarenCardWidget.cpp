@@ -3,6 +3,7 @@
 #include <exception>
 
 #include <QAction>
+#include <QApplication>
 #include <QDateTime>
 #include <QMenu>
 #include <QMessageBox>
@@ -20,6 +21,7 @@
 #include "protocol/TolvarenSnapshotGatherer.h"
 #include "ui_TolvarenCardWidget.h"
 #include "widgets/AboutDialog.h"
+#include "widgets/CommsTrafficWindow.h"
 #include "widgets/ConfigInfoWindow.h"
 #include "widgets/ProgressDialog.h"
 
@@ -110,8 +112,7 @@ void TolvarenCardWidget::CompleteOptionsMenu(bool trafficLogSupported)
 
     m_modbusTrafficAction =
         m_optionsMenu->addAction("Modbus traffic", this, SLOT(ShowModbusTraffic()));
-    m_modbusTrafficAction->setEnabled(false);
-    Q_UNUSED(trafficLogSupported);
+    m_modbusTrafficAction->setEnabled(trafficLogSupported);
     m_optionsMenu->addAction("Show dip-switch configuration", this, SLOT(ShowDipSwitchConfig()));
     m_optionsMenu->addAction("About", this, SLOT(ShowAboutDialog()));
 }
@@ -316,4 +317,25 @@ void TolvarenCardWidget::on_resetOccurredLabel_linkActivated(QString)
 }
 
 void TolvarenCardWidget::HandleModuleNamedChanged(QString) {}
-void TolvarenCardWidget::ShowModbusTraffic() {}
+void TolvarenCardWidget::ShowModbusTraffic()
+{
+    CommsTrafficWindow* traffic = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* candidate = qobject_cast<CommsTrafficWindow*>(w);
+        if (candidate && candidate->Datalink() == m_datalink) {
+            traffic = candidate;
+            break;
+        }
+    }
+    if (traffic) {
+        traffic->showNormal();
+        traffic->show();
+        traffic->activateWindow();
+        traffic->raise();
+    } else {
+        traffic = new CommsTrafficWindow(*m_datalink, nullptr);
+        traffic->show();
+    }
+    // A minimized main window stops its polling, so the log shows only what the user does.
+    window()->showMinimized();
+}

@@ -31,6 +31,7 @@
 #include "protocol/TolvarenSnapshotGatherer.h"
 #include "protocol/TolvarenTypes.h"
 #include "simulator/DEDOCardSimulator.h"
+#include "widgets/CommsTrafficWindow.h"
 #include "widgets/ConfigImportDialog.h"
 #include "widgets/SerialPortOptionsWidget.h"
 #include "widgets/WaitCursor.h"
@@ -77,6 +78,14 @@ TolvarenDiagnostics::~TolvarenDiagnostics()
     // Graph windows are top-level children of this window that talk to the card through the
     // datalink: they go before it does.
     qDeleteAll(findChildren<GraphWindow*>());
+    // Traffic windows are top-level windows of their own on the same datalink.
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* traffic = qobject_cast<CommsTrafficWindow*>(w);
+        if (traffic && traffic->Datalink() == m_datalink.get()) {
+            traffic->disconnect(this);
+            delete traffic;
+        }
+    }
     m_datalink.reset();
     // Last owner: the comms' threads end here, so none of them reports to a half-destroyed
     // window.
@@ -336,8 +345,15 @@ void TolvarenDiagnostics::CreateCardWidget()
     if (!m_gatherer)
         return;
     const int cardType = m_gatherer->Snapshot().cardType;
-    if (cardType == trafficOnlyCardType)
+    if (cardType == trafficOnlyCardType) {
+        // A device without I/O points is served by its traffic window alone: no card face, no
+        // more polling, and closing that window ends this one.
+        auto* traffic = new CommsTrafficWindow(*m_datalink, nullptr);
+        connect(traffic, &QObject::destroyed, this, &QWidget::close);
+        traffic->show();
+        hide();
         return;
+    }
 
     const bool cardFaceShownBefore = m_cardWidget != nullptr;
     if (m_cardWidget) {

@@ -211,6 +211,10 @@ void FullCardSimulator::AddVendorCommands()
         return m_history.HandleClear(arguments, now);
     });
     AddConfigurationCommands();
+    SetVendorCommand(CardTrafficLog::subCommand,
+                     [this](const ByteVec& arguments, ByteVec& payload, std::int64_t) {
+                         return m_trafficLog.HandleRead(arguments, payload);
+                     });
     SetVendorCommand(19, [this](const ByteVec& arguments, ByteVec& payload, std::int64_t) {
         return m_namedVariables.HandleRead(arguments, payload);
     });
@@ -268,6 +272,16 @@ int FullCardSimulator::HandleVendorCommand(std::uint16_t subCommand, const ByteV
     if (command == m_vendorCommands.end())
         return DEDOCardSimulator::HandleVendorCommand(subCommand, arguments, payload);
     return command->second(arguments, payload, NowMs());
+}
+
+void FullCardSimulator::FrameHandled(const ByteVec& request, const ByteVec* reply)
+{
+    if (CardTrafficLog::IsLogRead(request))
+        return;
+    const std::int64_t now = NowMs();
+    m_trafficLog.Record(CardTrafficLog::Received, request, now);
+    if (reply)
+        m_trafficLog.Record(CardTrafficLog::Sent, *reply, now);
 }
 
 int FullCardSimulator::HandleRequest(unsigned char functionCode, const ByteVec& requestData,

@@ -8,6 +8,7 @@
 #include "simulator/CardConfiguration.h"
 #include "simulator/CardHistory.h"
 #include "simulator/CardNamedVariables.h"
+#include "simulator/CardTrafficLog.h"
 #include "simulator/DEDOCardSimulator.h"
 #include "simulator/LiveDataFeed.h"
 #include "simulator/SimulatedPlant.h"
@@ -20,8 +21,9 @@
 // digital reading, a part number and limits; safe values, the SoftDog delay and the other named
 // variables are read and written; the configuration image's parts (configuration data, EE memory
 // with a Control Module block, clearing the notes) are kept and restored exactly, and a restart
-// request is obeyed without a reply, as a card does; the configuration text describes its dip
-// switches; notes and the traffic log are DEDOCardSimulator's.
+// request is obeyed without a reply, as a card does; the traffic log holds the frames the card
+// really received and sent; the configuration text describes its dip switches; notes are
+// DEDOCardSimulator's.
 //
 // Vendor sub-commands are looked up in a table of handlers (SetVendorCommand), each feature
 // keeping its own state, and fall back to DEDOCardSimulator's; more features join the same way.
@@ -55,6 +57,7 @@ public:
 protected:
     int HandleVendorCommand(std::uint16_t subCommand, const ByteVec& arguments,
                             ByteVec& payload) override;
+    void FrameHandled(const ByteVec& request, const ByteVec* reply) override;
 
     // With the state lock held.
     std::int64_t NowMs() const;
@@ -102,6 +105,7 @@ private:
     LiveDataFeed m_liveData;
     CardHistory m_history;
     CardConfiguration m_configuration;
+    CardTrafficLog m_trafficLog;
     std::vector<Output> m_outputs;
     std::vector<InputStatistics> m_statistics;
     std::vector<float> m_safeValues;

@@ -18,6 +18,8 @@ ModbusSimulator::ModbusSimulator() = default;
 
 ModbusSimulator::~ModbusSimulator() = default;
 
+void ModbusSimulator::FrameHandled(const ByteVec&, const ByteVec*) {}
+
 void ModbusSimulator::Transmit(const ByteVec& frame)
 {
     if (frame.size() < 4 || frame[0] != m_nodeAddress)
@@ -28,8 +30,10 @@ void ModbusSimulator::Transmit(const ByteVec& frame)
     ByteVec replyData;
     boost::unique_lock<boost::mutex> lock(m_stateMutex);
     int result = HandleRequest(functionCode, requestData, replyData);
-    if (result == NoReply)
+    if (result == NoReply) {
+        FrameHandled(frame, nullptr);
         return;
+    }
     // A reply that cannot be framed is the device's fault, not the master's.
     if (result == 0 && replyData.size() > maxReplyData)
         result = deviceFailure;
@@ -45,6 +49,7 @@ void ModbusSimulator::Transmit(const ByteVec& frame)
         reply.insert(reply.end(), replyData.begin(), replyData.end());
     }
     AppendModbusCrc(reply);
+    FrameHandled(frame, &reply);
     // Queued while the state lock is still held, so replies leave in the order the requests
     // were handled.
     QueueReply(std::move(reply));

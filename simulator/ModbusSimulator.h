@@ -57,6 +57,10 @@ public:
 protected:
     ModbusSimulator();
 
+    // Sees every request frame for this node as it arrived and the reply frame sent for it
+    // (nullptr when none is sent), with the state lock held. Does nothing by default.
+    virtual void FrameHandled(const ByteVec& request, const ByteVec* reply);
+
     // The lock under which HandleRequest runs. Subclasses take it when their tables are read or
     // changed from outside a request.
     boost::unique_lock<boost::mutex> LockState() const

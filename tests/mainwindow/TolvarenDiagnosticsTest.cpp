@@ -18,6 +18,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest/QTest>
 
@@ -38,6 +39,7 @@
 #include "tests/support/FakeCard.h"
 #include "tests/support/FakeCardProtocol.h"
 #include "tests/support/FakeSysfs.h"
+#include "widgets/CommsTrafficWindow.h"
 #include "tests/support/PtyPair.h"
 
 namespace {
@@ -599,4 +601,42 @@ TEST_F(TolvarenDiagnosticsTest, ClosingWithAGraphOpenEndsItsPollingFirst)
     EXPECT_EQ(card->requests, requests);
 }
 
+// A device without I/O points is served by its traffic window alone, and closing that window
+// closes the main window too.
+TEST_F(TolvarenDiagnosticsTest, ADeviceWithoutPointsIsShownInItsTrafficWindowOnly)
+{
+    QTemporaryDir dataHome;
+    qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit());
+    PluggedCard plugged(5, 10);
+    TolvarenDiagnostics* window = Create();
+    struct CloseWatch : QObject
+    {
+        int closes = 0;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            if (event->type() == QEvent::Close)
+                ++closes;
+            return false;
+        }
+    } watch;
+    window->installEventFilter(&watch);
+    window->Comms()->UseCommsInterface(plugged.card);
+
+    QPointer<CommsTrafficWindow> traffic;
+    ASSERT_TRUE(RunUntil([&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* t = qobject_cast<CommsTrafficWindow*>(w))
+                traffic = t;
+        }
+        return traffic && traffic->isVisible();
+    }));
+    EXPECT_EQ(traffic->Datalink(), window->Datalink());
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(window->CardWidget(), nullptr);
+
+    traffic->close();
+    ASSERT_TRUE(RunUntil([&] { return traffic.isNull() && watch.closes > 0; }));
+}
+
 } // namespace
+

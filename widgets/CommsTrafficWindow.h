@@ -1,0 +1,96 @@
+#pragma once
+
+#include <memory>
+
+#include <QFile>
+#include <QString>
+#include <QTextStream>
+#include <QTimer>
+#include <QWidget>
+
+#include "async/FuturePtr.h"
+#include "async/FutureThen.h"
+#include "widgets/TrafficLogDecoder.h"
+
+class ExtendedTableWidget;
+class ModbusMasterDatalink;
+class TolvarenCommsCommon;
+
+namespace Ui {
+class CommsTrafficWindow;
+}
+
+// Shows the Modbus traffic a card has logged: polls the card's traffic log, decodes each record
+// into a table row (the newest 5001 are kept on screen) and writes every row to a text file
+// under the application's data folder, "ModbusLogs/". Logging can be paused; "Follow newest
+// data" keeps the newest row in view until the user scrolls up.
+//
+// A top-level window that deletes itself when closed and never keeps the application running.
+// It shows itself when the first read succeeds; when a read fails before it was ever shown it
+// deletes itself, so callers hold it in a QPointer. The datalink must outlive it.
+//
+// Threads: user-interface thread only. Log reads complete on the datalink's threads and reach
+// HandleNewData through a worker of the window's FutureThen and a queued call.
+class CommsTrafficWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int maxRows = 5001;
+
+    explicit CommsTrafficWindow(ModbusMasterDatalink& datalink, QWidget* parent = nullptr);
+    ~CommsTrafficWindow() override;
+
+    // Appends one row to the table and the log file, dropping the oldest row past maxRows.
+    void AddTrafficRow(const TrafficLogDecoder::Row& row);
+    // The same for several rows at once: the table grows and sheds its oldest rows once for
+    // all of them, which keeps a busy log cheap.
+    void AddTrafficRows(const TrafficLogDecoder::Row* rows, std::size_t count);
+    void AddStatusRow(const QString& message);
+    void SetLoggingPaused(bool pause);
+
+    bool IsPaused() const { return m_paused; }
+    bool ReadOutstanding() const { return m_readOutstanding; }
+    const ModbusMasterDatalink* Datalink() const { return m_datalink; }
+    // Empty when no log file could be opened.
+    QString LogFilePath() const;
+    ExtendedTableWidget* Table() const;
+    // Decodes a piece of the log stream into rows, as a read's reply is.
+    void ProcessLogBytes(const ByteVec& bytes);
+
+public slots:
+    void GetNextChunkOfData();
+    void HandleNewData(FuturePtr<ByteVec>::type fut);
+    void on_followCheckbox_toggled(bool checked);
+    void OnVertScroll(int scrollPos);
+    void on_pauseResumeButton_clicked();
+    void on_copyButton_clicked();
+    void on_showInExplorerButton_clicked();
+
+private:
+    void OpenTrafficLogFile();
+    void WriteLogLine(const QString* cells, int count);
+    void FlushLog();
+    void ScheduleRead(int delayMs);
+
+    std::unique_ptr<Ui::CommsTrafficWindow> m_ui;
+    const ModbusMasterDatalink* m_datalink;
+    TrafficLogDecoder m_decoder;
+    std::vector<TrafficRecord> m_records;
+    std::vector<TrafficLogDecoder::Row> m_rows;
+    bool m_first = true;
+    bool m_paused = false;
+    // A read is on its way: resuming then must not start a second one.
+    bool m_readOutstanding = false;
+    int m_rowHeight = 0;
+    // Repaints the table at most this often while rows pour in: painting, not appending, is
+    // what a busy log costs.
+    QTimer m_repaintTimer;
+    QFile m_logFile;
+    QTextStream m_log;
+
+    // Destroyed in reverse order: the card access object cancels a read still queued before
+    // m_then joins its delivery threads.
+    FutureThen m_then;
+    std::unique_ptr<TolvarenCommsCommon> m_comms;
+};
