@@ -24,8 +24,8 @@
 // Plain functions on values; no threads.
 struct CardConfigImage
 {
-    static const unsigned char currentVersion = 3;
-    static const std::size_t blockHeaderSize = 4;
+    static constexpr unsigned char currentVersion = 3;
+    static constexpr std::size_t blockHeaderSize = 4;
 
     int version = currentVersion;
     int cardType = 0;

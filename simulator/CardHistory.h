@@ -17,10 +17,10 @@
 class CardHistory
 {
 public:
-    static const unsigned capacity = 768;
-    static const std::int64_t intervalMs = 900000;
+    static constexpr unsigned capacity = 768;
+    static constexpr std::int64_t intervalMs = 900000;
     // The samples a reply frame carries: a count byte and as many floats as fit.
-    static const unsigned samplesPerPiece = 62;
+    static constexpr unsigned samplesPerPiece = 62;
 
     // The value of a point's sample stored at the given time of the card's clock.
     typedef std::function<float(bool isInput, unsigned index, std::int64_t ms)> SampleSource;

@@ -38,9 +38,9 @@ public:
     typedef std::function<int(const ByteVec& arguments, ByteVec& payload, std::int64_t nowMs)>
         VendorCommand;
 
-    static const unsigned numInputs = 24;
-    static const unsigned numOutputs = 24;
-    static const std::uint16_t registerMapVersion = 10;
+    static constexpr unsigned numInputs = 24;
+    static constexpr unsigned numOutputs = 24;
+    static constexpr std::uint16_t registerMapVersion = 10;
 
     // clock: milliseconds since the card started; empty for the monotonic clock counted from
     // construction.
