@@ -61,40 +61,6 @@ std::vector<float> ParseChunk(const ByteVec& payload, bool live)
 
 } // namespace
 
-// Stands between a chunk request and its delivery. The request completes whenever the card
-// answers or the datalink times it out, possibly after the window has gone; the window can close
-// the relay at any moment instead, so that the delivery thread stops waiting at once.
-struct GraphWindow::ChunkRelay
-{
-    boost::mutex mutex;
-    boost::promise<std::vector<float>> promise;
-    bool open = true;
-
-    // Datalink thread, or the user-interface thread for a request that failed at once.
-    void Complete(boost::future<ByteVec>& reply, bool live)
-    {
-        boost::lock_guard<boost::mutex> lock(mutex);
-        if (!open)
-            return;
-        open = false;
-        try {
-            promise.set_value(ParseChunk(reply.get(), live));
-        } catch (...) {
-            promise.set_exception(boost::current_exception());
-        }
-    }
-
-    // User-interface thread. The delivery sees an abandoned request and delivers nothing.
-    void Close()
-    {
-        boost::lock_guard<boost::mutex> lock(mutex);
-        if (!open)
-            return;
-        open = false;
-        promise.set_exception(boost::copy_exception(boost::broken_promise()));
-    }
-};
-
 // ---- Opening ------------------------------------------------------------------------------
 
 GraphWindow* GraphWindow::OpenLiveGraph(ModbusMasterDatalink& datalink, IoDirection dir,
@@ -258,8 +224,8 @@ void GraphWindow::RequestChunk()
         args.push_back(static_cast<unsigned char>(m_samplesReceived & 0xFF));
     }
 
-    auto relay = std::make_shared<ChunkRelay>();
-    boost::future<std::vector<float>> samples = relay->promise.get_future();
+    auto relay = std::make_shared<ReplyRelay<std::vector<float>>>();
+    boost::future<std::vector<float>> samples = relay->Future();
     boost::future<ByteVec> reply;
     try {
         auto lock = m_comms->LockMaster();
@@ -272,8 +238,9 @@ void GraphWindow::RequestChunk()
     // Runs on whichever thread completes the request and touches nothing but the relay, which
     // it keeps alive; the window may be gone by then.
     const bool live = m_live;
-    reply.then(boost::launch::sync,
-               [relay, live](boost::future<ByteVec> done) { relay->Complete(done, live); });
+    reply.then(boost::launch::sync, [relay, live](boost::future<ByteVec> done) {
+        relay->Complete(done, [live](const ByteVec& reply) { return ParseChunk(reply, live); });
+    });
 
     m_relay = relay;
     ThenDeliverToSlot(m_then, std::move(samples), this, "HandleNewData");

@@ -14,6 +14,7 @@
 
 #include "async/FuturePtr.h"
 #include "async/FutureThen.h"
+#include "async/ReplyRelay.h"
 #include "protocol/TolvarenTypes.h"
 
 class DataPlotRenderer;
@@ -75,7 +76,6 @@ public slots:
     void ExportBetweenMarkersToCsv();
 
 private:
-    struct ChunkRelay;
 
     GraphWindow(ModbusMasterDatalink& datalink, Tolvaren::IoDirection dir, unsigned index,
                 const QString& scalingText, bool live, QWidget* parent);
@@ -111,5 +111,5 @@ private:
     FutureThen m_then;
     std::unique_ptr<TolvarenCommsCommon> m_comms;
     // The chunk request outstanding, if any.
-    std::shared_ptr<ChunkRelay> m_relay;
+    std::shared_ptr<ReplyRelay<std::vector<float>>> m_relay;
 };

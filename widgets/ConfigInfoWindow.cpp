@@ -15,41 +15,6 @@ const char* const unsupportedText = "Failed to read card configuration - newer f
 
 } // namespace
 
-// Stands between a request and its delivery. The request completes whenever the card answers
-// or the datalink times it out, possibly after the window has gone; the window closes the relay
-// instead when it goes, so that the delivery thread stops waiting at once.
-struct ConfigInfoWindow::TextRelay
-{
-    boost::mutex mutex;
-    boost::promise<std::string> promise;
-    bool open = true;
-
-    // Datalink thread, or the user-interface thread for a request that failed at once.
-    void Complete(boost::future<ByteVec>& reply)
-    {
-        boost::lock_guard<boost::mutex> lock(mutex);
-        if (!open)
-            return;
-        open = false;
-        try {
-            const ByteVec bytes = reply.get();
-            promise.set_value(std::string(bytes.begin(), bytes.end()));
-        } catch (...) {
-            promise.set_exception(boost::current_exception());
-        }
-    }
-
-    // User-interface thread. The delivery sees an abandoned request and delivers nothing.
-    void Close()
-    {
-        boost::lock_guard<boost::mutex> lock(mutex);
-        if (!open)
-            return;
-        open = false;
-        promise.set_exception(boost::copy_exception(boost::broken_promise()));
-    }
-};
-
 ConfigInfoWindow::ConfigInfoWindow(ModbusMasterDatalink& datalink, QWidget* parent)
     : QWidget(parent, Qt::Window), m_ui(new Ui::ConfigInfoWindow),
       m_comms(new TolvarenCommsCommon(datalink))
@@ -93,8 +58,8 @@ void ConfigInfoWindow::GetNextChunkOfData()
 // time-out. Here nothing waits for the card but the relay.
 void ConfigInfoWindow::RequestText()
 {
-    auto relay = std::make_shared<TextRelay>();
-    boost::future<std::string> text = relay->promise.get_future();
+    auto relay = std::make_shared<ReplyRelay<std::string>>();
+    boost::future<std::string> text = relay->Future();
     boost::future<ByteVec> reply;
     try {
         auto lock = m_comms->LockMaster();
@@ -106,8 +71,10 @@ void ConfigInfoWindow::RequestText()
     }
     // Runs on whichever thread completes the request and touches nothing but the relay, which
     // it keeps alive; the window may be gone by then.
-    reply.then(boost::launch::sync,
-               [relay](boost::future<ByteVec> done) { relay->Complete(done); });
+    reply.then(boost::launch::sync, [relay](boost::future<ByteVec> done) {
+        relay->Complete(
+            done, [](const ByteVec& bytes) { return std::string(bytes.begin(), bytes.end()); });
+    });
 
     m_relay = relay;
     ThenDeliverToSlot(m_calls, std::move(text), this, "HandleNewData");

@@ -9,6 +9,7 @@
 
 #include "async/FuturePtr.h"
 #include "async/FutureThen.h"
+#include "async/ReplyRelay.h"
 
 class ModbusMasterDatalink;
 class TolvarenCommsCommon;
@@ -40,7 +41,6 @@ public slots:
     void HandleNewData(FuturePtr<std::string>::type fut);
 
 private:
-    struct TextRelay;
 
     void RequestText();
 
@@ -55,5 +55,5 @@ private:
     FutureThen m_calls;
     std::unique_ptr<TolvarenCommsCommon> m_comms;
     // The request outstanding, if any.
-    std::shared_ptr<TextRelay> m_relay;
+    std::shared_ptr<ReplyRelay<std::string>> m_relay;
 };

@@ -22,6 +22,7 @@
 #include "comms/AutoReconnectSerialComms.h"
 #include "protocol/TolvarenSnapshotGatherer.h"
 #include "tests/cardui/CardUiDialogSteps.h"
+#include "tests/mainwindow/WindowWaits.h"
 #include "tests/support/FakeCard.h"
 #include "tests/support/FakeCardProtocol.h"
 #include "tests/support/FakeSysfs.h"
@@ -31,43 +32,6 @@
 using namespace CardUiDialogSteps;
 
 namespace {
-
-bool RunUntil(const std::function<bool()>& done, int boundMs = 15000)
-{
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    check.start(5);
-    QTimer::singleShot(boundMs, &loop, &QEventLoop::quit);
-    loop.exec();
-    return done();
-}
-
-// Counts a signal of the window; Wait(n) runs the event loop until n more have come.
-class SignalCounter
-{
-public:
-    template <typename Signal> SignalCounter(TolvarenDiagnostics* window, Signal signal)
-    {
-        m_connection = QObject::connect(window, signal, [this] { ++m_count; });
-    }
-    ~SignalCounter() { QObject::disconnect(m_connection); }
-
-    bool Wait(int more = 1)
-    {
-        const int target = m_count + more;
-        return RunUntil([&] { return m_count >= target; });
-    }
-
-private:
-    int m_count = 0;
-    QMetaObject::Connection m_connection;
-};
 
 // Chooses this file in a file dialog with this caption.
 ModalScript::Step ChooseFile(const QString& caption, const QString& path)

@@ -36,6 +36,7 @@
 #include "protocol/TolvarenCommsCommon.h"
 #include "protocol/TolvarenSnapshotGatherer.h"
 #include "simulator/FullCardSimulator.h"
+#include "tests/mainwindow/WindowWaits.h"
 #include "tests/support/FakeCard.h"
 #include "tests/support/FakeCardProtocol.h"
 #include "tests/support/FakeSysfs.h"
@@ -43,47 +44,6 @@
 #include "tests/support/PtyPair.h"
 
 namespace {
-
-// Runs the event loop until done() holds, re-checking whenever the window reports something and
-// every few milliseconds; false when the bound passed first.
-bool RunUntil(const std::function<bool()>& done, int boundMs = 15000)
-{
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    check.start(5);
-    QTimer::singleShot(boundMs, &loop, &QEventLoop::quit);
-    loop.exec();
-    return done();
-}
-
-// Counts a signal of the window; Wait(n) runs the event loop until n more have come.
-class SignalCounter
-{
-public:
-    template <typename Signal>
-    SignalCounter(TolvarenDiagnostics* window, Signal signal)
-    {
-        m_connection = QObject::connect(window, signal, [this] { ++m_count; });
-    }
-    ~SignalCounter() { QObject::disconnect(m_connection); }
-
-    int Count() const { return m_count; }
-    bool Wait(int more = 1, int boundMs = 15000)
-    {
-        const int target = m_count + more;
-        return RunUntil([&] { return m_count >= target; }, boundMs);
-    }
-
-private:
-    int m_count = 0;
-    QMetaObject::Connection m_connection;
-};
 
 // A card of the given type and register-map version with full protocol contents.
 struct PluggedCard
