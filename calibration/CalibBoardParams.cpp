@@ -1,5 +1,7 @@
 #include "calibration/CalibBoardParams.h"
 
+#include <algorithm>
+
 #include <boost/throw_exception.hpp>
 
 #include "calibration/CalibBoardCommands.h"
@@ -23,9 +25,11 @@ std::optional<CalibParams> LoadParamsFromBoard(int port)
 
 CalibParams StoreParamsToBoard(int port, const CalibParams& params)
 {
-    ByteVec payload{0};
+    // Start offset 0, then the image. Sized up front: growing a one-byte vector trips a false
+    // -Warray-bounds.
     const ByteVec image = params.ToImage();
-    payload.insert(payload.end(), image.begin(), image.end());
+    ByteVec payload(1 + image.size());
+    std::copy(image.begin(), image.end(), payload.begin() + 1);
     {
         CalibBoardLink link(port);
         link.Transact(CalibBoardCommands::WriteEeprom, payload);
@@ -39,8 +43,8 @@ CalibParams StoreParamsToBoard(int port, const CalibParams& params)
 
 void ResetBoardEeprom(int port)
 {
-    ByteVec payload{0};
-    payload.insert(payload.end(), CalibBoardCommands::EepromSize, 0xFF);
+    ByteVec payload(1 + CalibBoardCommands::EepromSize, 0xFF);
+    payload[0] = 0; // start offset
     CalibBoardLink link(port);
     link.Transact(CalibBoardCommands::WriteEeprom, payload);
 }
