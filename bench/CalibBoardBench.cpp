@@ -39,7 +39,8 @@ void BM_SetConfigExchange(benchmark::State& state)
     unsigned input = 0;
     for (auto _ : state) {
         const auto start = Clock::now();
-        board.SetConfig(input, CalibBoardCommands::PathCode(0), CalibBoardCommands::SelectReferenceA);
+        board.SetConfig(input, CalibBoardCommands::PathCode(0),
+                        CalibBoardCommands::SelectReferenceA);
         samples.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
         input = (input + 1) % 16;
     }
