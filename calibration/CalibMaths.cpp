@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <sstream>
 
 #include <boost/chrono/system_clocks.hpp>
@@ -212,16 +211,15 @@ PullUpEstimate EstimatePullUps(CalibResults& results, int path, float railVoltag
     for (unsigned i = 0; i < CalibResults::numPoints; ++i) {
         const double vA = VoltsOf(intercepts, gradients, i, rawA[i]);
         const double vB = VoltsOf(intercepts, gradients, i, rawB[i]);
+        // A path that reads no voltage (broken, or not routed) would store an infinite or
+        // negative resistance into the card.
+        if (!(vA > 0.0) || !(vB > 0.0)) {
+            Fail("the pull-up resistance cannot be computed for input " + std::to_string(i + 1) +
+                 ": its measured voltage is not above 0 V");
+        }
         estimate.ohmsA[i] = (double(railVoltage) - vA) * effectiveOhmsA / vA;
         estimate.ohmsB[i] = (double(railVoltage) - vB) * effectiveOhmsB / vB;
         const double mean = (estimate.ohmsA[i] + estimate.ohmsB[i]) * 0.5;
-        // A reading of 0 V (a broken path) would store an infinite or undefined resistance
-        // into the card.
-        if (!std::isfinite(mean) || std::fabs(mean) > std::numeric_limits<float>::max()) {
-            Fail("the pull-up resistance cannot be computed for input " + std::to_string(i + 1) +
-                 " (measured voltage " + ExactNumberText(vA) + " V and " + ExactNumberText(vB) +
-                 " V)");
-        }
         results.SetPullUpOhms(path, i, static_cast<float>(mean));
     }
     return estimate;

@@ -159,7 +159,7 @@ void CalibrationRig::CalibrateInputCardExactly()
     }
 }
 
-double CalibrationRig::ReferenceOhms(const CalibBoardRoute& route, double pullUp) const
+double CalibrationRig::ReferenceOhms(const CalibBoardRoute& route) const
 {
     const double resistors[4] = {m_references.lowerOhmsA, m_references.lowerOhmsB,
                                  m_references.upperOhmsA, m_references.upperOhmsB};
