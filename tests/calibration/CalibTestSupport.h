@@ -14,6 +14,7 @@
 #include "protocol/TolvarenCommsCommon.h"
 #include "simulator/CardBytes.h"
 #include "tests/support/FakeCard.h"
+#include "tests/support/FutureWait.h"
 
 // A fake Input Card whose raw registers answer scripted values, one per read, the last one
 // repeated.
