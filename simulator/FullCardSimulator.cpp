@@ -240,10 +240,24 @@ void FullCardSimulator::AddVendorCommands()
     SetVendorCommand(20, [this](const ByteVec& arguments, ByteVec&, std::int64_t) {
         return m_namedVariables.HandleWrite(arguments);
     });
-    SetVendorCommand(22, [](const ByteVec&, ByteVec& payload, std::int64_t) {
-        payload.assign(configText, configText + sizeof configText - 1);
+    SetVendorCommand(22, [this](const ByteVec&, ByteVec& payload, std::int64_t) {
+        if (m_model.IsDefault()) {
+            payload.assign(configText, configText + sizeof configText - 1);
+        } else {
+            const std::string text = RigCardConfigText();
+            payload.assign(text.begin(), text.end());
+        }
         return 0;
     });
+}
+
+std::string FullCardSimulator::RigCardConfigText() const
+{
+    const bool input = m_model.cardType == CardModel::inputCard;
+    return std::string(input ? "Tolvaren Input Card" : "Tolvaren Output Card") +
+           " (simulated), hardware revision " + std::to_string(m_model.hardwareRevision) +
+           "\nSwitches 1-5: on off off off off = address 1\nSwitch 6: off = 115200 baud, 8N1\n" +
+           (input ? "16 inputs" : "16 outputs");
 }
 
 void FullCardSimulator::AddCalibrationCommands()

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "simulator/CardCalibrationStore.h"
@@ -37,7 +38,8 @@
 // keeping its own state, and fall back to DEDOCardSimulator's; more features join the same way.
 //
 // Threads: as DEDOCardSimulator. Requests and the vendor handlers run under the state lock;
-// SetClock and SetVendorCommand may be called from any thread.
+// SetClock, SetVendorCommand, SetAnalogInputs and the calibration and output accessors may be
+// called from any thread (they take the state lock).
 class FullCardSimulator : public DEDOCardSimulator
 {
 public:
@@ -117,6 +119,7 @@ private:
     void AddVendorCommands();
     void AddConfigurationCommands();
     void AddCalibrationCommands();
+    std::string RigCardConfigText() const;
     // Sub-command 19; before register-map version 8 a card answers a list of floats.
     int ReadNamedVariable(const ByteVec& arguments, ByteVec& payload) const;
     void RefreshAnalogInput(unsigned index);

@@ -43,6 +43,8 @@ TEST(CardModelsTest, TheToolWorksOnEveryCardOfTheRig)
         EXPECT_EQ(s.outputValues.size(), c.outputs);
         EXPECT_FALSE(s.calibrated);
         EXPECT_TRUE(s.healthy);
+        EXPECT_EQ(s.configText.find(c.inputs ? "Tolvaren Input Card" : "Tolvaren Output Card"),
+                  0u);
 
         TolvarenCommsCommon comms(datalink);
         EXPECT_FALSE(comms.GetCardConfig().get().empty());
