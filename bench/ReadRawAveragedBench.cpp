@@ -1,9 +1,9 @@
-// bench-libs: tolvaren_calibration tolvaren_protocol tolvaren_simulator tolvaren_comms tolvaren_test_support
-// One averaged raw reading as a calibration takes it (at least 10 samples and at least 50 ms of
-// back-to-back reads of one input register) from the simulated card served by tolvaren-sim on a
-// pseudo-terminal paced as 115200 baud 8N1: reads taken per call against the most the line
-// allows in the sample duration (a function 4 read of one register is an 8-byte request and a
-// 7-byte reply, 150 bit times); and, for scale, the same on the card in-process.
+// bench-libs: tolvaren_calibration tolvaren_protocol tolvaren_simulator tolvaren_comms
+// tolvaren_test_support One averaged raw reading as a calibration takes it (at least 10 samples and
+// at least 50 ms of back-to-back reads of one input register) from the simulated card served by
+// tolvaren-sim on a pseudo-terminal paced as 115200 baud 8N1: reads taken per call against the most
+// the line allows in the sample duration (a function 4 read of one register is an 8-byte request
+// and a 7-byte reply, 150 bit times); and, for scale, the same on the card in-process.
 #include <atomic>
 #include <chrono>
 
@@ -82,7 +82,10 @@ void BM_InProcessReadRawAveraged(benchmark::State& state)
     ModbusMasterDatalink datalink(&counting);
     Measure(state, datalink, counting.requests);
 }
-BENCHMARK(BM_InProcessReadRawAveraged)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
+BENCHMARK(BM_InProcessReadRawAveraged)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(20);
 
 } // namespace
 

@@ -104,8 +104,8 @@ void CheckSecondReading(VerifiedCard card, unsigned index, double first, double 
     Fail(text.str());
 }
 
-void VerifyRawReading(VerifiedCard kind, TolvarenCommsCommon& card, unsigned index,
-                      double first, unsigned allowedJitter)
+void VerifyRawReading(VerifiedCard kind, TolvarenCommsCommon& card, unsigned index, double first,
+                      unsigned allowedJitter)
 {
     const double second = ReadRawAveraged(card, index, allowedJitter);
     CheckSecondReading(kind, index, first, second, allowedJitter);
@@ -202,8 +202,8 @@ float RailVoltage(const CalibResults& voltageCal, const RawValues& openCircuitRa
 }
 
 PullUpEstimate EstimatePullUps(CalibResults& results, int path, float railVoltage,
-                               const RawValues& rawA, const RawValues& rawB,
-                               double effectiveOhmsA, double effectiveOhmsB)
+                               const RawValues& rawA, const RawValues& rawB, double effectiveOhmsA,
+                               double effectiveOhmsB)
 {
     const auto intercepts = results.Intercepts(VoltagePath);
     const auto gradients = results.Gradients(VoltagePath);

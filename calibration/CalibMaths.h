@@ -34,8 +34,8 @@ enum class VerifiedCard { Input, Output };
 void CheckSecondReading(VerifiedCard card, unsigned index, double first, double second,
                         unsigned allowedJitter);
 // Reads the point once more with ReadRawAveraged and checks it against first.
-void VerifyRawReading(VerifiedCard kind, TolvarenCommsCommon& card, unsigned index,
-                      double first, unsigned allowedJitter);
+void VerifyRawReading(VerifiedCard kind, TolvarenCommsCommon& card, unsigned index, double first,
+                      unsigned allowedJitter);
 
 // Raw value an Input Card should read for a reference (volts, mA or ohms by path).
 double TheoreticalRawForInput(int path, double realValue);
@@ -80,8 +80,8 @@ struct PullUpEstimate
 // Each input's pull-up from its readings of the two effective references; stores the mean of
 // both into results for the path and returns the two estimates (for the log).
 PullUpEstimate EstimatePullUps(CalibResults& results, int path, float railVoltage,
-                               const RawValues& rawA, const RawValues& rawB,
-                               double effectiveOhmsA, double effectiveOhmsB);
+                               const RawValues& rawA, const RawValues& rawB, double effectiveOhmsA,
+                               double effectiveOhmsB);
 
 // A calibration block as the card stores it: binary32, least significant byte first.
 ByteVec CalibrationBlockBytes(const float* values, std::size_t count);

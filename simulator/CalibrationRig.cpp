@@ -46,13 +46,13 @@ CalibrationRig::CalibrationRig(Kind kind, const Setup& setup, RouteFunction rout
     }
 
     if (kind == Kind::OutputCard) {
-        m_outputCard.reset(new FullCardSimulator(
-            CardModel::Make(CardModel::outputCard, setup.registerMapVersion,
-                            setup.hardwareRevision, setup.outputCardSerial)));
+        m_outputCard.reset(
+            new FullCardSimulator(CardModel::Make(CardModel::outputCard, setup.registerMapVersion,
+                                                  setup.hardwareRevision, setup.outputCardSerial)));
     }
-    m_inputCard.reset(new FullCardSimulator(CardModel::Make(
-        CardModel::inputCard, setup.registerMapVersion, setup.hardwareRevision,
-        setup.inputCardSerial)));
+    m_inputCard.reset(
+        new FullCardSimulator(CardModel::Make(CardModel::inputCard, setup.registerMapVersion,
+                                              setup.hardwareRevision, setup.inputCardSerial)));
     m_inputCard->SetAnalogInputs([this](unsigned input) { return ReadInput(input); });
 }
 
@@ -131,8 +131,8 @@ double CalibrationRig::CountsPerMilliAmp() const
 CalibrationRig::Line CalibrationRig::TrueInputLine(int path, unsigned input) const
 {
     const InputErrors e = TrueInputErrors(input);
-    const double countsPerUnit = path == 1 ? CountsPerMilliAmp() * e.currentGain
-                                           : CountsPerVolt() * e.voltageGain;
+    const double countsPerUnit =
+        path == 1 ? CountsPerMilliAmp() * e.currentGain : CountsPerVolt() * e.voltageGain;
     const double offset = path == 1 ? e.currentOffset : e.voltageOffset;
     // counts = countsPerUnit x real + offset, solved for real.
     return Line{-offset / countsPerUnit, 1.0 / countsPerUnit};

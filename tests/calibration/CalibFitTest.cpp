@@ -47,8 +47,7 @@ TEST_F(CalibFitTest, TheoreticalValuesAndOutputCodes)
     EXPECT_DOUBLE_EQ(TheoreticalRawForInput(LowResistancePath, 820.0), 500.0);
     EXPECT_DOUBLE_EQ(TheoreticalRawForInput(HighResistancePath, 30000.0), 750.0);
     EXPECT_THROW_TEXT(TheoreticalRawForInput(4, 1.0), ExceptionWithString, "Invalid path value");
-    EXPECT_THROW_TEXT(TheoreticalCodeForOutput(-1, 1.0), ExceptionWithString,
-                      "Invalid path value");
+    EXPECT_THROW_TEXT(TheoreticalCodeForOutput(-1, 1.0), ExceptionWithString, "Invalid path value");
 
     EXPECT_DOUBLE_EQ(TheoreticalCodeForOutput(VoltagePath, 2.5), 1000.0);
     const double current = TheoreticalCodeForOutput(CurrentPath, 4.0037);
@@ -73,8 +72,8 @@ TEST_F(CalibFitTest, StraightLineThroughTwoPoints)
     EXPECT_DOUBLE_EQ(offset.gradient, 0.005);
     EXPECT_DOUBLE_EQ(offset.intercept, 0.5);
 
-    EXPECT_THROW_TEXT(CalcStraightLineParams(1000.0, 3.0, 1000.0 + 5e-7, 9.0),
-                      ExceptionWithString, "CalcStraightLineParams: gradient is too near vertical");
+    EXPECT_THROW_TEXT(CalcStraightLineParams(1000.0, 3.0, 1000.0 + 5e-7, 9.0), ExceptionWithString,
+                      "CalcStraightLineParams: gradient is too near vertical");
     EXPECT_NO_THROW(CalcStraightLineParams(1000.0, 3.0, 1000.0 + 2e-6, 9.0));
 }
 
@@ -88,8 +87,8 @@ struct FitCase
 TEST_F(CalibFitTest, InputFitLimitsAreInclusive)
 {
     const FitCase cases[] = {
-        {300.0, 1500.0, 3.0, 9.0, nullptr},  // gradient 0.005
-        {300.0, 500.0, 3.0, 9.0, nullptr},   // gradient 0.03
+        {300.0, 1500.0, 3.0, 9.0, nullptr},    // gradient 0.005
+        {300.0, 500.0, 3.0, 9.0, nullptr},     // gradient 0.03
         {-3700.0, -3100.0, 3.0, 9.0, nullptr}, // intercept 40
         {4300.0, 4900.0, 3.0, 9.0, nullptr},   // intercept -40
         {300.0, 1501.0, 3.0, 9.0,
@@ -105,9 +104,9 @@ TEST_F(CalibFitTest, InputFitLimitsAreInclusive)
         SCOPED_TRACE(c.xA);
         CalibResults results;
         if (c.failure) {
-            EXPECT_THROW_TEXT(FitInputPath(results, VoltagePath, Filled(c.xA), Filled(c.xB), c.yA,
-                                           c.yB),
-                              ExceptionWithString, c.failure);
+            EXPECT_THROW_TEXT(
+                FitInputPath(results, VoltagePath, Filled(c.xA), Filled(c.xB), c.yA, c.yB),
+                ExceptionWithString, c.failure);
         } else {
             FitInputPath(results, VoltagePath, Filled(c.xA), Filled(c.xB), c.yA, c.yB);
             const StraightLine line = CalcStraightLineParams(c.xA, c.yA, c.xB, c.yB);
@@ -120,12 +119,13 @@ TEST_F(CalibFitTest, InputFitLimitsAreInclusive)
 TEST_F(CalibFitTest, OutputFitLimitsAreInclusiveAndOnlyFromTheFirstOutput)
 {
     const FitCase cases[] = {
-        {1000.0, 2000.0, 1.0, 2.0, nullptr},   // gradient 0.001
-        {1000.0, 2000.0, 1.0, 9.0, nullptr},   // gradient 0.008
-        {0.0, 1000.0, 200.0, 205.0, nullptr},  // intercept 200
+        {1000.0, 2000.0, 1.0, 2.0, nullptr},    // gradient 0.001
+        {1000.0, 2000.0, 1.0, 9.0, nullptr},    // gradient 0.008
+        {0.0, 1000.0, 200.0, 205.0, nullptr},   // intercept 200
         {0.0, 1000.0, -200.0, -195.0, nullptr}, // intercept -200
         {1000.0, 2000.0, 1.0, 9.5,
-         "the gradient of the fitted straight line is too far off for output 13: 0.0085000000000000006"},
+         "the gradient of the fitted straight line is too far off for output 13: "
+         "0.0085000000000000006"},
         {0.0, 1000.0, -200.5, -195.5,
          "the intercept of the fitted straight line is too far off for output 13: -200.5"},
     };
@@ -133,9 +133,9 @@ TEST_F(CalibFitTest, OutputFitLimitsAreInclusiveAndOnlyFromTheFirstOutput)
         SCOPED_TRACE(c.yA);
         CalibResults results;
         if (c.failure) {
-            EXPECT_THROW_TEXT(FitOutputPath(results, CurrentPath, 12, c.xA, c.xB, Filled(c.yA),
-                                            Filled(c.yB)),
-                              ExceptionWithString, c.failure);
+            EXPECT_THROW_TEXT(
+                FitOutputPath(results, CurrentPath, 12, c.xA, c.xB, Filled(c.yA), Filled(c.yB)),
+                ExceptionWithString, c.failure);
         } else {
             FitOutputPath(results, CurrentPath, 12, c.xA, c.xB, Filled(c.yA), Filled(c.yB));
             EXPECT_EQ(results.Gradients(CurrentPath)[0], 0.0f);

@@ -26,8 +26,8 @@ public:
     void Script(unsigned index, std::vector<std::uint16_t> values)
     {
         std::lock_guard<std::mutex> lock(m_scriptMutex);
-        m_scripts[std::uint16_t(65400 + index)] = std::deque<std::uint16_t>(values.begin(),
-                                                                            values.end());
+        m_scripts[std::uint16_t(65400 + index)] =
+            std::deque<std::uint16_t>(values.begin(), values.end());
     }
 
 protected:

@@ -63,8 +63,7 @@ protected:
         // As a run starts: scales from the measuring card, quick sampling.
         settings.SetScalesFromCard(
             input->comms.GetRegisterVersion().get(),
-            input->comms.ReadSingleRegister(false, TolvarenCommsCommon::regHardwareRevision)
-                .get());
+            input->comms.ReadSingleRegister(false, TolvarenCommsCommon::regHardwareRevision).get());
         settings.SetTiming(0, 0, 0, 10);
     }
 
@@ -90,8 +89,8 @@ protected:
     void FitInput(CalibResults& results, int path)
     {
         const auto refs = rig->BoardReferences();
-        const std::uint8_t code = path == 0 ? CalibrationRig::voltagePath
-                                            : CalibrationRig::currentPath;
+        const std::uint8_t code =
+            path == 0 ? CalibrationRig::voltagePath : CalibrationRig::currentPath;
         const RawValues rawA = MeasureAll(code, 1), rawB = MeasureAll(code, 2);
         FitInputPath(results, path, rawA, rawB, path == 0 ? refs.voltsA : refs.milliAmpsA,
                      path == 0 ? refs.voltsB : refs.milliAmpsB);
@@ -135,8 +134,8 @@ TEST_F(CalibrationOnRigTest, InputFitRecoversEachInputsTrueGainAndOffset)
                 // Noise of 0.4 counts and, on the coarse scale, half a count of rounding.
                 const double tolerance = 1.0 * truth.gradient;
                 for (double raw : {countsA, countsB}) {
-                    const double fitted = results.Intercepts(path)[i] +
-                                          results.Gradients(path)[i] * raw;
+                    const double fitted =
+                        results.Intercepts(path)[i] + results.Gradients(path)[i] * raw;
                     EXPECT_NEAR(fitted, truth.intercept + truth.gradient * raw, tolerance)
                         << "path " << path << " input " << i + 1;
                 }
@@ -182,8 +181,7 @@ TEST_F(CalibrationOnRigTest, ResistanceModelRecoversRailAndTruePullUps)
     };
     const Range ranges[] = {
         {LowResistancePath, CalibrationRig::lowOhmsPath, 1, 2, refs.lowerOhmsA, refs.lowerOhmsB},
-        {HighResistancePath, CalibrationRig::highOhmsPath, 4, 8, refs.upperOhmsA,
-         refs.upperOhmsB},
+        {HighResistancePath, CalibrationRig::highOhmsPath, 4, 8, refs.upperOhmsA, refs.upperOhmsB},
     };
     for (const Range& r : ranges) {
         const RawValues rawA = MeasureAll(r.code, r.selA), rawB = MeasureAll(r.code, r.selB);
@@ -274,8 +272,7 @@ TEST_F(CalibrationOnRigTest, OutputFitThroughACalibratedInputCardRecoversTheOutp
             // the codes written, where the line was measured.
             for (double code : {std::trunc(theoA), std::trunc(theoB)}) {
                 EXPECT_NEAR(results.Intercepts(p.path)[i] + results.Gradients(p.path)[i] * code,
-                            truth.intercept + truth.gradient * code,
-                            p.tolerance + truth.gradient)
+                            truth.intercept + truth.gradient * code, p.tolerance + truth.gradient)
                     << "path " << p.path << " output " << i + 1;
             }
         }

@@ -43,8 +43,7 @@ TEST(CardModelsTest, TheToolWorksOnEveryCardOfTheRig)
         EXPECT_EQ(s.outputValues.size(), c.outputs);
         EXPECT_FALSE(s.calibrated);
         EXPECT_TRUE(s.healthy);
-        EXPECT_EQ(s.configText.find(c.inputs ? "Tolvaren Input Card" : "Tolvaren Output Card"),
-                  0u);
+        EXPECT_EQ(s.configText.find(c.inputs ? "Tolvaren Input Card" : "Tolvaren Output Card"), 0u);
 
         TolvarenCommsCommon comms(datalink);
         EXPECT_FALSE(comms.GetCardConfig().get().empty());
@@ -95,19 +94,18 @@ TEST_F(RigScalesTest, InputReadsWhatTheBoardRoutesInItsRawScale)
         unsigned raw;
     };
     const Case cases[] = {
-        {7, 1, CalibrationRig::voltagePath, 1, 300},    // 3 V, 100 counts/V
-        {10, 3, CalibrationRig::voltagePath, 1, 16368}, // 3 V x 85.25 x 64
-        {8, 1, CalibrationRig::currentPath, 2, 28800},  // 9 mA x 50 x 64
-        {7, 3, CalibrationRig::currentPath, 2, 443},    // 9 mA x 49.2125
-        {7, 1, CalibrationRig::voltagePath, 0, 0},
-        {10, 3, 0, 0, 0},                               // nothing routed
-        {7, 1, CalibrationRig::lowOhmsPath, 0, 997},    // 10 V over 820 and 313657 ohm
-        {7, 1, CalibrationRig::lowOhmsPath, 1, 109},    // 100 ohm || 313657 against 820
+        {7, 1, CalibrationRig::voltagePath, 1, 300},                       // 3 V, 100 counts/V
+        {10, 3, CalibrationRig::voltagePath, 1, 16368},                    // 3 V x 85.25 x 64
+        {8, 1, CalibrationRig::currentPath, 2, 28800},                     // 9 mA x 50 x 64
+        {7, 3, CalibrationRig::currentPath, 2, 443},                       // 9 mA x 49.2125
+        {7, 1, CalibrationRig::voltagePath, 0, 0},       {10, 3, 0, 0, 0}, // nothing routed
+        {7, 1, CalibrationRig::lowOhmsPath, 0, 997},     // 10 V over 820 and 313657 ohm
+        {7, 1, CalibrationRig::lowOhmsPath, 1, 109},     // 100 ohm || 313657 against 820
         {8, 1, CalibrationRig::highOhmsPath, 12, 13621}, // 3000 || 30000 || 313657 vs 10000
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.version << "/" << c.revision << " path "
-                                        << int(c.path) << " selection " << int(c.selection));
+        SCOPED_TRACE(testing::Message() << c.version << "/" << c.revision << " path " << int(c.path)
+                                        << " selection " << int(c.selection));
         MakeRig(CalibrationRig::Kind::InputCard, c.version, c.revision);
         route.pathCode = c.path;
         route.selection = c.selection;
