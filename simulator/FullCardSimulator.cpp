@@ -185,7 +185,10 @@ void FullCardSimulator::FillPoints()
         else if (outputProfiles[i] == digital)
             value = float(i % 2);
         // A rig's outputs start at code 0, driving nothing.
-        SetOutputValue(i, m_model.IsDefault() ? value : 0.0f);
+        if (m_model.IsDefault())
+            SetOutputValue(i, value);
+        else
+            SetOutputRaw(i, 0);
     }
     if (m_model.IsDefault()) {
         // One output under override.

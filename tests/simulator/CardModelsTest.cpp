@@ -120,6 +120,8 @@ TEST_F(RigScalesTest, OutputsDriveInputsAndJumpersSwitchTheLastFourToCurrent)
     ModbusMasterDatalink outputLink(rig->OutputCard());
     TolvarenCommsCommon output(outputLink);
     for (unsigned i = 0; i < 16; ++i)
+        EXPECT_EQ(Raw(i), 0u) << "outputs start at code 0";
+    for (unsigned i = 0; i < 16; ++i)
         output.WriteSingleRegister(std::uint16_t(65400 + i), 200).get();
     // Code 200: 0.5 V (x 85.25 x 64) or 1 mA (x 49.2125 x 64).
     EXPECT_EQ(Raw(11), 2728u);
