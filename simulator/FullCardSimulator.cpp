@@ -1,5 +1,8 @@
 #include "simulator/FullCardSimulator.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <boost/chrono/system_clocks.hpp>
 
 #include "simulator/CardBytes.h"
@@ -87,22 +90,29 @@ std::string TwoDigits(unsigned n)
 
 } // namespace
 
-FullCardSimulator::FullCardSimulator(const Clock& clock)
-    : m_liveData(numInputs, numOutputs,
+FullCardSimulator::FullCardSimulator(const Clock& clock) : FullCardSimulator(CardModel(), clock)
+{
+}
+
+FullCardSimulator::FullCardSimulator(const CardModel& model, const Clock& clock)
+    : m_model(model),
+      m_liveData(model.NumInputs(), model.NumOutputs(),
                  [this](bool isInput, unsigned index, std::int64_t ms) {
                      return PointValue(isInput, index, ms);
                  }),
-      m_history(numInputs, numOutputs,
+      m_history(model.NumInputs(), model.NumOutputs(),
                 [this](bool isInput, unsigned index, std::int64_t ms) {
                     return SimulatedPlant::HistoryValue(isInput, index, SetupOf(isInput, index),
                                                         ms);
                 }),
-      m_outputs(numOutputs), m_statistics(numInputs), m_safeValues(numOutputs, 0.0f)
+      m_outputs(model.NumOutputs()), m_statistics(model.NumInputs()),
+      m_safeValues(model.NumOutputs(), 0.0f)
 {
     SetClock(clock ? clock : MonotonicSinceNow());
     FillPoints();
     AddNamedVariables();
     AddVendorCommands();
+    AddCalibrationCommands();
 }
 
 void FullCardSimulator::SetClock(const Clock& clock)
@@ -130,12 +140,17 @@ void FullCardSimulator::FillPoints()
     RegisterMap& holding = HoldingRegisters();
     // Serial number, firmware 2.10, and a register map with notes, safe values, long-term
     // statistics and graphs.
-    input[900] = CardBytes::U16(1207);
+    input[900] = CardBytes::U16(m_model.serialNumber);
     input[901] = CardBytes::U16(2);
     input[902] = CardBytes::U16(10);
-    input[65433] = CardBytes::U16(registerMapVersion);
+    input[903] = CardBytes::U16(m_model.hardwareRevision);
+    input[910] = CardBytes::U16(static_cast<std::uint16_t>(m_model.cardType));
+    input[65433] = CardBytes::U16(m_model.registerMapVersion);
+    // A rig's cards start without calibration.
+    if (!m_model.IsDefault())
+        input[911] = CardBytes::U16(0);
 
-    for (unsigned i = 0; i < numInputs; ++i) {
+    for (unsigned i = 0; i < m_model.NumInputs(); ++i) {
         holding[baseProfile + i] = CardBytes::U16(inputProfiles[i]);
         const bool wideRange = inputProfiles[i] == 2;
         holding[baseLowerLimit + i] = CardBytes::U16(0);
@@ -146,10 +161,12 @@ void FullCardSimulator::FillPoints()
         m_statistics[i].low.value = 3600 * (i + 1);
         m_statistics[i].pulses.value = 12 * (i + 1);
     }
-    holding[baseOffset + 6] = CardBytes::Float(0.25f);
-    holding[baseOffset + 20] = CardBytes::Float(-0.5f);
+    if (m_model.IsDefault()) {
+        holding[baseOffset + 6] = CardBytes::Float(0.25f);
+        holding[baseOffset + 20] = CardBytes::Float(-0.5f);
+    }
 
-    for (unsigned i = 0; i < numOutputs; ++i) {
+    for (unsigned i = 0; i < m_model.NumOutputs(); ++i) {
         const unsigned o = outputShift + i;
         holding[baseProfile + o] = CardBytes::U16(outputProfiles[i]);
         holding[baseLowerLimit + o] = CardBytes::U16(0);
@@ -167,14 +184,19 @@ void FullCardSimulator::FillPoints()
             value = 1.0f + 2.5f * float(i - 12);
         else if (outputProfiles[i] == digital)
             value = float(i % 2);
-        SetOutputValue(i, value);
+        // A rig's outputs start at code 0, driving nothing.
+        if (m_model.IsDefault())
+            SetOutputValue(i, value);
+        else
+            SetOutputRaw(i, 0);
     }
-    // One output under override.
-    holding[baseOverride + outputShift + 3] = CardBytes::Float(75.0f);
-    Coils()[baseOverride + outputShift + 3] = true;
-
-    m_safeValues[0] = 25.0f;
-    m_safeValues[16] = 1.0f;
+    if (m_model.IsDefault()) {
+        // One output under override.
+        holding[baseOverride + outputShift + 3] = CardBytes::Float(75.0f);
+        Coils()[baseOverride + outputShift + 3] = true;
+        m_safeValues[0] = 25.0f;
+        m_safeValues[16] = 1.0f;
+    }
     RefreshDynamicEntries(0);
 }
 
@@ -193,7 +215,7 @@ void FullCardSimulator::AddNamedVariables()
     });
     v.Add("~NumControlModules", [] { return CardNamedVariables::PackedFloat(0.0f); });
     v.AddFloat("OutputsToSafeMinutes", m_softDogMinutes);
-    for (unsigned i = 0; i < numOutputs; ++i)
+    for (unsigned i = 0; i < m_model.NumOutputs(); ++i)
         v.AddFloat("ProfiledSafeVal[" + std::to_string(i) + "]", m_safeValues[i]);
     v.Add("ProfiledSafeVals",
           [this] { return CardNamedVariables::PackedFloatArray(m_safeValues); });
@@ -216,15 +238,84 @@ void FullCardSimulator::AddVendorCommands()
                          return m_trafficLog.HandleRead(arguments, payload);
                      });
     SetVendorCommand(19, [this](const ByteVec& arguments, ByteVec& payload, std::int64_t) {
-        return m_namedVariables.HandleRead(arguments, payload);
+        return ReadNamedVariable(arguments, payload);
     });
     SetVendorCommand(20, [this](const ByteVec& arguments, ByteVec&, std::int64_t) {
         return m_namedVariables.HandleWrite(arguments);
     });
-    SetVendorCommand(22, [](const ByteVec&, ByteVec& payload, std::int64_t) {
-        payload.assign(configText, configText + sizeof configText - 1);
+    SetVendorCommand(22, [this](const ByteVec&, ByteVec& payload, std::int64_t) {
+        if (m_model.IsDefault()) {
+            payload.assign(configText, configText + sizeof configText - 1);
+        } else {
+            const std::string text = RigCardConfigText();
+            payload.assign(text.begin(), text.end());
+        }
         return 0;
     });
+}
+
+std::string FullCardSimulator::RigCardConfigText() const
+{
+    const bool input = m_model.cardType == CardModel::inputCard;
+    return std::string(input ? "Tolvaren Input Card" : "Tolvaren Output Card") +
+           " (simulated), hardware revision " + std::to_string(m_model.hardwareRevision) +
+           "\nSwitches 1-5: on off off off off = address 1\nSwitch 6: off = 115200 baud, 8N1\n" +
+           (input ? "16 inputs" : "16 outputs");
+}
+
+void FullCardSimulator::AddCalibrationCommands()
+{
+    SetVendorCommand(5, [this](const ByteVec& arguments, ByteVec& payload, std::int64_t) {
+        return m_calibration.HandleRead(arguments, payload);
+    });
+    SetVendorCommand(6, [this](const ByteVec& arguments, ByteVec&, std::int64_t) {
+        const int result = m_calibration.HandleStore(arguments);
+        if (result == 0 && m_calibration.Stored())
+            InputRegisters()[911] = CardBytes::U16(1);
+        return result;
+    });
+    SetVendorCommand(7, [this](const ByteVec& arguments, ByteVec&, std::int64_t) {
+        return m_calibration.HandleWrite(arguments);
+    });
+}
+
+int FullCardSimulator::ReadNamedVariable(const ByteVec& arguments, ByteVec& payload) const
+{
+    const int result = m_namedVariables.HandleRead(arguments, payload);
+    if (result != 0 || m_model.registerMapVersion >= 8)
+        return result;
+    // Only floats existed then: a float's four bytes, anything else an empty list.
+    float value;
+    const bool isFloat = CardNamedVariables::UnpackFloat(payload, value);
+    payload.clear();
+    if (isFloat)
+        CardBytes::AppendFloat(payload, value);
+    return 0;
+}
+
+void FullCardSimulator::SetAnalogInputs(AnalogInputs inputs)
+{
+    auto lock = LockState();
+    m_analogInputs = std::move(inputs);
+}
+
+std::uint16_t FullCardSimulator::OutputCode(unsigned index) const
+{
+    auto lock = LockState();
+    return index < m_outputs.size() ? m_outputs[index].raw : 0;
+}
+
+std::vector<float> FullCardSimulator::CalibrationValues(unsigned block) const
+{
+    auto lock = LockState();
+    return m_calibration.Values(block);
+}
+
+void FullCardSimulator::StoreCalibrationValues(unsigned block, const std::vector<float>& values)
+{
+    auto lock = LockState();
+    m_calibration.SetValues(block, values);
+    InputRegisters()[911] = CardBytes::U16(1);
 }
 
 void FullCardSimulator::AddConfigurationCommands()
@@ -402,15 +493,19 @@ void FullCardSimulator::RefreshDynamicEntries(std::int64_t nowMs)
 {
     RegisterMap& input = InputRegisters();
     RegisterMap& holding = HoldingRegisters();
-    for (unsigned i = 0; i < numInputs; ++i) {
-        input[baseValue + i] =
-            CardBytes::Float(SimulatedPlant::InputValue(i, SetupOf(true, i), nowMs));
-        input[baseRaw + i] =
-            CardBytes::U16(SimulatedPlant::RawFromVolts(SimulatedPlant::InputVolts(i, nowMs)));
+    for (unsigned i = 0; i < m_model.NumInputs(); ++i) {
+        if (m_analogInputs) {
+            RefreshAnalogInput(i);
+        } else {
+            input[baseValue + i] =
+                CardBytes::Float(SimulatedPlant::InputValue(i, SetupOf(true, i), nowMs));
+            input[baseRaw + i] = CardBytes::U16(
+                SimulatedPlant::RawFromVolts(SimulatedPlant::InputVolts(i, nowMs)));
+        }
         for (std::uint16_t base : {baseHighTime, baseLowTime, basePulseCount})
             holding[base + i] = CardBytes::U32(StatisticNow(i, base, nowMs));
     }
-    for (unsigned i = 0; i < numOutputs; ++i) {
+    for (unsigned i = 0; i < m_model.NumOutputs(); ++i) {
         const float reported = ReportedOutputValue(i);
         holding[baseValue + i] = CardBytes::Float(reported);
         holding[baseRaw + i] =
@@ -419,6 +514,20 @@ void FullCardSimulator::RefreshDynamicEntries(std::int64_t nowMs)
                                : SimulatedPlant::RawFromVolts(
                                      SimulatedPlant::VoltsFromValue(SetupOf(false, i), reported)));
     }
+}
+
+void FullCardSimulator::RefreshAnalogInput(unsigned index)
+{
+    const AnalogReading reading = m_analogInputs(index);
+    InputRegisters()[baseRaw + index] = CardBytes::U16(reading.raw);
+    // The card's own line: real = intercept + gradient x raw, raw in ADC counts (the register
+    // holds 64 per count from register-map version 8 on).
+    const double counts =
+        reading.raw / (m_model.registerMapVersion >= 8 ? 64.0 : 1.0);
+    const unsigned block = reading.path == 1 ? 2 : 0;
+    const float value = static_cast<float>(m_calibration.Value(block, index) +
+                                           m_calibration.Value(block + 1, index) * counts);
+    InputRegisters()[baseValue + index] = CardBytes::Float(value);
 }
 
 void FullCardSimulator::AfterWrite(unsigned char functionCode, const ByteVec& request,
@@ -448,7 +557,12 @@ void FullCardSimulator::AfterWrite(unsigned char functionCode, const ByteVec& re
 
 void FullCardSimulator::AfterItemWritten(unsigned address, const ByteVec& entry, std::int64_t nowMs)
 {
-    if (Within(address, baseValue, numOutputs) && entry.size() == 4) {
+    const unsigned numInputs = m_model.NumInputs();
+    const unsigned numOutputs = m_model.NumOutputs();
+    if (address == 65432 && entry.size() == 2) {
+        // The serial number is set through this holding register and read at 900.
+        InputRegisters()[900] = entry;
+    } else if (Within(address, baseValue, numOutputs) && entry.size() == 4) {
         SetOutputValue(address - baseValue, CardBytes::ReadFloat(entry, 0));
     } else if (Within(address, baseRaw, numOutputs) && entry.size() == 2) {
         SetOutputRaw(address - baseRaw, CardBytes::ReadU16(entry, 0));
@@ -474,6 +588,13 @@ void FullCardSimulator::AfterItemWritten(unsigned address, const ByteVec& entry,
 void FullCardSimulator::SetOutputValue(unsigned index, float value)
 {
     m_outputs[index].value = value;
+    const double gradient = m_calibration.Value(1, index);
+    if (m_model.cardType == CardModel::outputCard && gradient != 0.0) {
+        // A calibrated Output Card drives a value in volts through its stored line.
+        const double code = (value - m_calibration.Value(0, index)) / gradient;
+        m_outputs[index].raw = static_cast<std::uint16_t>(std::lround(std::clamp(code, 0.0, 65535.0)));
+        return;
+    }
     m_outputs[index].raw =
         SimulatedPlant::RawFromVolts(SimulatedPlant::VoltsFromValue(SetupOf(false, index), value));
 }

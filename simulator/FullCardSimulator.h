@@ -3,10 +3,13 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <string>
 #include <vector>
 
+#include "simulator/CardCalibrationStore.h"
 #include "simulator/CardConfiguration.h"
 #include "simulator/CardHistory.h"
+#include "simulator/CardModel.h"
 #include "simulator/CardNamedVariables.h"
 #include "simulator/CardTrafficLog.h"
 #include "simulator/DEDOCardSimulator.h"
@@ -25,11 +28,18 @@
 // really received and sent; the configuration text describes its dip switches; notes are
 // DEDOCardSimulator's.
 //
+// Built for another CardModel it is that card (a Tolvaren Input or Output Card, an older
+// register map, another hardware revision or serial number) with the same features, so the tool
+// works on the cards of a calibration rig as on this one. Every card keeps its calibration
+// (CardCalibrationStore); a rig may drive the inputs' analog front ends (SetAnalogInputs), and
+// an Output Card then drives from a written value through its stored voltage line.
+//
 // Vendor sub-commands are looked up in a table of handlers (SetVendorCommand), each feature
 // keeping its own state, and fall back to DEDOCardSimulator's; more features join the same way.
 //
 // Threads: as DEDOCardSimulator. Requests and the vendor handlers run under the state lock;
-// SetClock and SetVendorCommand may be called from any thread.
+// SetClock, SetVendorCommand, SetAnalogInputs and the calibration and output accessors may be
+// called from any thread (they take the state lock).
 class FullCardSimulator : public DEDOCardSimulator
 {
 public:
@@ -38,6 +48,17 @@ public:
     typedef std::function<int(const ByteVec& arguments, ByteVec& payload, std::int64_t nowMs)>
         VendorCommand;
 
+    // What an input's analog front end reads now: its raw register and the stored line (0
+    // voltage, 1 current) that turns the raw value into the value the card reports.
+    struct AnalogReading
+    {
+        std::uint16_t raw = 0;
+        int path = 0;
+    };
+    // Runs with the state lock held, on every read of the card; must not call back into it.
+    typedef std::function<AnalogReading(unsigned index)> AnalogInputs;
+
+    // The default model's point counts and register-map version.
     static constexpr unsigned numInputs = 24;
     static constexpr unsigned numOutputs = 24;
     static constexpr std::uint16_t registerMapVersion = 10;
@@ -45,6 +66,17 @@ public:
     // clock: milliseconds since the card started; empty for the monotonic clock counted from
     // construction.
     explicit FullCardSimulator(const Clock& clock = Clock());
+    explicit FullCardSimulator(const CardModel& model, const Clock& clock = Clock());
+
+    const CardModel& Model() const { return m_model; }
+    // Inputs read the given front end instead of the simulated plant.
+    void SetAnalogInputs(AnalogInputs inputs);
+    // The code output index drives now (holding register 65400 + index).
+    std::uint16_t OutputCode(unsigned index) const;
+    // The values of one of the card's calibration blocks.
+    std::vector<float> CalibrationValues(unsigned block) const;
+    // Stores a block as a finished calibration would (the card then reports itself calibrated).
+    void StoreCalibrationValues(unsigned block, const std::vector<float>& values);
 
     // Replaces the card's clock (hides DEDOCardSimulator::SetClock, which it also sets).
     void SetClock(const Clock& clock);
@@ -86,6 +118,11 @@ private:
     void AddNamedVariables();
     void AddVendorCommands();
     void AddConfigurationCommands();
+    void AddCalibrationCommands();
+    std::string RigCardConfigText() const;
+    // Sub-command 19; before register-map version 8 a card answers a list of floats.
+    int ReadNamedVariable(const ByteVec& arguments, ByteVec& payload) const;
+    void RefreshAnalogInput(unsigned index);
 
     int ReadInputRegisters(const ByteVec& request, ByteVec& reply);
     // Writes the table entries that move with time or follow other entries.
@@ -99,6 +136,7 @@ private:
     float PointValue(bool isInput, unsigned index, std::int64_t ms);
     std::uint32_t StatisticNow(unsigned index, std::uint16_t base, std::int64_t nowMs) const;
 
+    const CardModel m_model;
     Clock m_clock;
     std::map<std::uint16_t, VendorCommand> m_vendorCommands;
     CardNamedVariables m_namedVariables;
@@ -110,4 +148,6 @@ private:
     std::vector<InputStatistics> m_statistics;
     std::vector<float> m_safeValues;
     float m_softDogMinutes = 5.0f;
+    CardCalibrationStore m_calibration;
+    AnalogInputs m_analogInputs;
 };
