@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
+#include <locale>
+#include <type_traits>
 #include <sstream>
 
 #include <QJsonArray>
@@ -35,6 +37,67 @@ std::string CardTypeText(int cardType)
         return std::string(TolvarenCardName(cardType)) + " (type " + std::to_string(cardType) +
                ")";
     return "device without I/O points (type " + std::to_string(cardType) + ")";
+}
+
+// VALUE as a number, with a point whatever the locale; false unless all of it is one.
+template <typename T>
+bool ParseNumber(const std::string& text, T& value)
+{
+    std::istringstream in(text);
+    in.imbue(std::locale::classic());
+    in >> value;
+    if (!in)
+        return false;
+    in >> std::ws;
+    return in.eof() && (std::is_floating_point<T>::value || text.find('-') == std::string::npos);
+}
+
+// The value to write, in the type the variable holds now (text when it cannot be read, or is
+// text). A value that does not fit the variable's type is refused before anything is written.
+CPackedVal ValueToWrite(TolvarenCommsCommon& comms, const std::string& name,
+                        const std::string& text)
+{
+    CPackedVal current;
+    try {
+        current = comms.ReadNamedVariable(name).get();
+    } catch (const std::exception&) {
+        return CPackedVal::FromString(text); // write-only, or unknown: the card decides
+    }
+    const auto refuse = [&](const char* kind) {
+        throw Cli::Error(Cli::BadArguments, "\"" + text + "\" is not " + kind + ", as the variable " +
+                                                name + " is (--as-text sends it as text)");
+    };
+    switch (current.GetTag()) {
+    case CPackedVal::FloatTag: {
+        float value = 0;
+        if (!ParseNumber(text, value))
+            refuse("a number");
+        return CPackedVal::FromFloat(value);
+    }
+    case CPackedVal::UInt32Tag: {
+        unsigned long value = 0;
+        if (!ParseNumber(text, value) || value > 0xFFFFFFFFul)
+            refuse("an unsigned 32-bit number");
+        return CPackedVal::FromUInt32(unsigned(value));
+    }
+    case CPackedVal::FloatArrayTag: {
+        // As read-var shows it: "1.0000, 2.0000, " (a trailing separator is allowed).
+        std::vector<float> values;
+        std::istringstream items(text);
+        std::string item;
+        while (std::getline(items, item, ',')) {
+            float value = 0;
+            if (item.find_first_not_of(" ") == std::string::npos && items.eof())
+                break;
+            if (!ParseNumber(item, value))
+                refuse("a list of numbers separated by commas");
+            values.push_back(value);
+        }
+        return CPackedVal::FromFloatArray(values);
+    }
+    default:
+        return CPackedVal::FromString(text);
+    }
 }
 
 // As the configuration CSV writes it: at least 6 digits.
@@ -241,8 +304,9 @@ void CliCommands::WriteVar()
     try {
         CliInterrupt::Scope finishing(CliInterrupt::Finishing);
         TolvarenCommsCommon comms(Link().Datalink());
-        // Always a string: the card converts it to the variable's own type.
-        comms.WriteNamedVariable(name, CPackedVal::FromString(text)).get();
+        const CPackedVal value =
+            m_options.asText ? CPackedVal::FromString(text) : ValueToWrite(comms, name, text);
+        comms.WriteNamedVariable(name, value).get();
     } catch (...) {
         Cli::FailWith("Error: ");
     }

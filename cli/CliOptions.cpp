@@ -53,8 +53,9 @@ const Command commands[] = {
     {"read-var", "NAME", 1, "read a named variable",
      "Reads the named variable NAME and prints its value (floats with 4 decimals).\n"},
     {"write-var", "NAME VALUE", 2, "write a named variable",
-     "Writes VALUE into the named variable NAME. The value is sent as text; the card converts\n"
-     "it to the variable's own type, as the window's named-variable dialog does.\n"},
+     "Writes VALUE into the named variable NAME, in the type the variable has now: a float, an\n"
+     "unsigned number, a list of floats separated by commas, or text. With --as-text the value\n"
+     "is sent as text for the card to convert, as the window's named-variable dialog sends it.\n"},
 };
 
 const Command* Find(const std::string& name)
@@ -73,6 +74,7 @@ const char commonOptions[] =
     "  --timeout MS    how long to wait for each reply, 50..60000 ms (default 1000)\n"
     "  --json          results as JSON on standard output\n"
     "  --yes           write into the card without asking\n"
+    "  --as-text       write-var: send the value as text\n"
     "  -h, --help      this text; with a command, that command's help\n"
     "  --version       the program's version\n";
 
@@ -125,6 +127,8 @@ CliOptions CliOptions::Parse(const std::vector<std::string>& args)
             options.version = true;
         } else if (arg == "--json") {
             options.json = true;
+        } else if (arg == "--as-text") {
+            options.asText = true;
         } else if (arg == "--yes" || arg == "-y") {
             options.yes = true;
         } else if (arg == "--port") {

@@ -23,6 +23,7 @@ struct CliOptions
     unsigned timeoutMs = 1000;
     bool json = false;
     bool yes = false;
+    bool asText = false;     // write-var: send the value as text whatever the variable's type
     bool help = false;       // -h / --help: of the command when one is given
     bool version = false;
 

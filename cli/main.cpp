@@ -28,7 +28,7 @@ int main(int argc, char** argv)
     try {
         options = CliOptions::Parse(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const CliOptions::UsageError& e) {
-        std::cerr << "tolvaren-cli: " << e.what() << "\n\n" << CliOptions::Usage();
+        std::cerr << "tolvaren-cli: " << e.what() << "\nSee tolvaren-cli --help.\n";
         return Cli::BadArguments;
     }
     if (options.help) {
@@ -48,7 +48,7 @@ int main(int argc, char** argv)
     } catch (const Cli::Error& e) {
         std::cerr << "tolvaren-cli: " << e.what() << std::endl;
         if (e.Code() == Cli::BadArguments)
-            std::cerr << "\n" << CliOptions::CommandUsage(options.command);
+            std::cerr << "See tolvaren-cli " << options.command << " --help.\n";
         return e.Code();
     } catch (const CliInterrupt::Stopped&) {
         std::cerr << "Stopped." << std::endl;
