@@ -100,7 +100,10 @@ void BM_IdentifyRequestsInProcess(benchmark::State& state)
     state.counters["wire_ms"] = bytes * 10.0 / baudRate * 1000.0;
     state.counters["requests_ms"] = inProcessMs;
 }
-BENCHMARK(BM_IdentifyRequestsInProcess)->Iterations(20)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_IdentifyRequestsInProcess)
+    ->Iterations(20)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_IdentifyProgram(benchmark::State& state)
 {

@@ -79,8 +79,8 @@ int CliCardLink::ResolvePort(const std::string& portText)
                            digits.find_first_not_of("0123456789") == std::string::npos;
     const int number = allDigits ? std::atoi(digits.c_str()) : 0;
     if (number <= 0)
-        throw Cli::Error(Cli::BadArguments, "bad value for --port: \"" + portText +
-                                                "\" (COMn, n or a device path)");
+        throw Cli::Error(Cli::BadArguments,
+                         "bad value for --port: \"" + portText + "\" (COMn, n or a device path)");
     return number;
 }
 

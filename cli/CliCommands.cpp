@@ -34,14 +34,12 @@ QString Text(const std::string& text)
 std::string CardTypeText(int cardType)
 {
     if (cardType >= 1 && cardType <= 4)
-        return std::string(TolvarenCardName(cardType)) + " (type " + std::to_string(cardType) +
-               ")";
+        return std::string(TolvarenCardName(cardType)) + " (type " + std::to_string(cardType) + ")";
     return "device without I/O points (type " + std::to_string(cardType) + ")";
 }
 
 // VALUE as a number, with a point whatever the locale; false unless all of it is one.
-template <typename T>
-bool ParseNumber(const std::string& text, T& value)
+template <typename T> bool ParseNumber(const std::string& text, T& value)
 {
     std::istringstream in(text);
     in.imbue(std::locale::classic());
@@ -64,8 +62,9 @@ CPackedVal ValueToWrite(TolvarenCommsCommon& comms, const std::string& name,
         return CPackedVal::FromString(text); // write-only, or unknown: the card decides
     }
     const auto refuse = [&](const char* kind) {
-        throw Cli::Error(Cli::BadArguments, "\"" + text + "\" is not " + kind + ", as the variable " +
-                                                name + " is (--as-text sends it as text)");
+        throw Cli::Error(Cli::BadArguments, "\"" + text + "\" is not " + kind +
+                                                ", as the variable " + name +
+                                                " is (--as-text sends it as text)");
     };
     switch (current.GetTag()) {
     case CPackedVal::FloatTag: {
@@ -151,8 +150,8 @@ CliCardLink& CliCommands::Link()
 
 void CliCommands::PrintJson(const QJsonValue& value)
 {
-    const QJsonDocument document = value.isArray() ? QJsonDocument(value.toArray())
-                                                   : QJsonDocument(value.toObject());
+    const QJsonDocument document =
+        value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
     std::cout << document.toJson(QJsonDocument::Indented).toStdString() << std::flush;
 }
 
@@ -216,8 +215,7 @@ void CliCommands::Identify()
         auto firmwareF = comms.GetFirmwareVersionString();
         auto versionF = comms.GetRegisterVersion();
         auto typeF = comms.GetCardType(false);
-        auto hardwareF =
-            comms.ReadSingleRegister(false, TolvarenCommsCommon::regHardwareRevision);
+        auto hardwareF = comms.ReadSingleRegister(false, TolvarenCommsCommon::regHardwareRevision);
         auto serialF = comms.ReadSingleRegister(false, TolvarenCommsCommon::regSerialNumber);
         auto voltsF = comms.GetBoardVoltage();
         auto healthF = comms.ReadSingleBit(false, TolvarenCommsCommon::bitHealthy);

@@ -188,8 +188,8 @@ void CliCommands::RestoreConfig()
         QJsonObject result;
         result["file"] = QString::fromStdString(fileName);
         result["verified"] = true;
-        result["safetyCopy"] = safetyCopy.isEmpty() ? QJsonValue(QJsonValue::Null)
-                                                    : QJsonValue(safetyCopy);
+        result["safetyCopy"] =
+            safetyCopy.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(safetyCopy);
         PrintJson(result);
         return;
     }
@@ -227,7 +227,8 @@ void CliCommands::ImportCsv()
     const std::string& fileName = m_options.arguments.at(0);
     const std::string readPrefix = "Failed to read points from file: ";
     // The import reads a file it cannot open as empty; here that is a mistake worth saying.
-    if (!QFileInfo(FromArgument(fileName)).isFile() || !QFile(FromArgument(fileName)).open(QIODevice::ReadOnly))
+    if (!QFileInfo(FromArgument(fileName)).isFile() ||
+        !QFile(FromArgument(fileName)).open(QIODevice::ReadOnly))
         throw Cli::Error(Cli::FileFailed, readPrefix + "cannot open file " + fileName);
 
     int cardType = 0;

@@ -24,9 +24,7 @@ enum ExitCode {
 class Error : public ExceptionWithString
 {
 public:
-    Error(ExitCode code, const std::string& message) : ExceptionWithString(message), m_code(code)
-    {
-    }
+    Error(ExitCode code, const std::string& message) : ExceptionWithString(message), m_code(code) {}
     ExitCode Code() const { return m_code; }
 
 private:

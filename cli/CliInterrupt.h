@@ -35,8 +35,7 @@ public:
     }
 
     // Waits for the future; throws Stopped when a signal arrives first.
-    template <typename T>
-    static void WaitOrStop(boost::future<T>& future)
+    template <typename T> static void WaitOrStop(boost::future<T>& future)
     {
         while (future.wait_for(boost::chrono::milliseconds(50)) != boost::future_status::ready) {
             if (Requested())

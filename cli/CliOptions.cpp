@@ -20,7 +20,8 @@ const Command commands[] = {
      "Lists every serial port present with its COM number and description, busy ones too. A port\n"
      "that this user may not open ends in \" - no permission (add the user to the dialout\n"
      "group)\". Needs no card. With --json: an array of {port, device, name, description, usb}.\n"},
-    {"identify", "", 0, "card type, firmware, hardware, register map, serial number, voltage, health",
+    {"identify", "", 0,
+     "card type, firmware, hardware, register map, serial number, voltage, health",
      "Reads the card's identity: card type, firmware version, hardware revision, register-map\n"
      "version, serial number, board voltage and health. Quick: a handful of requests.\n"},
     {"dump", "", 0, "everything the card holds, as JSON",
@@ -29,7 +30,8 @@ const Command commands[] = {
      "label, scaling profile, part number, limits, offset, override, date and note.\n"},
     {"save-config", "FILE.dat", 1, "save the card's configuration image to a .dat file",
      "Reads the card's configuration image (configuration data, point notes, Control Module\n"
-     "block) and writes it to FILE.dat, the file the window's \"Save card config to file\" writes.\n"
+     "block) and writes it to FILE.dat, the file the window's \"Save card config to file\" "
+     "writes.\n"
      "The file is replaced only once the whole image has been read and written.\n"},
     {"restore-config", "FILE.dat", 1, "write a saved image into the card and check it",
      "Writes a configuration image saved by save-config or by the window into the card. Asks\n"
@@ -161,8 +163,8 @@ CliOptions CliOptions::Parse(const std::vector<std::string>& args)
     const Command* command = Find(options.command);
     if (options.arguments.size() != command->count) {
         std::string message = options.command + " takes ";
-        message += command->count == 0 ? std::string("no arguments")
-                                       : std::string(command->arguments);
+        message +=
+            command->count == 0 ? std::string("no arguments") : std::string(command->arguments);
         throw UsageError(message);
     }
     return options;

@@ -18,13 +18,13 @@ struct CliOptions
 
     std::string command;
     std::vector<std::string> arguments;
-    std::string port;        // "COMn", "n" or a device path; empty for the automatic choice
-    int nodeAddress = 1;     // 1..247
+    std::string port;    // "COMn", "n" or a device path; empty for the automatic choice
+    int nodeAddress = 1; // 1..247
     unsigned timeoutMs = 1000;
     bool json = false;
     bool yes = false;
-    bool asText = false;     // write-var: send the value as text whatever the variable's type
-    bool help = false;       // -h / --help: of the command when one is given
+    bool asText = false; // write-var: send the value as text whatever the variable's type
+    bool help = false;   // -h / --help: of the command when one is given
     bool version = false;
 
     // Throws UsageError for an unknown option or command, a missing or bad value, or the wrong

@@ -30,8 +30,7 @@ QJsonValue DateValue(const Tolvaren::Date& date)
         .arg(date.day, 2, 10, QChar('0'));
 }
 
-template <typename T>
-T At(const std::vector<T>& values, unsigned index)
+template <typename T> T At(const std::vector<T>& values, unsigned index)
 {
     return index < values.size() ? values[index] : T();
 }
@@ -78,9 +77,8 @@ QJsonObject Point(const TolvarenSnapshot& s, bool input, unsigned i)
         override["active"] = bool(At(s.overrideActive, i));
         override["value"] = Number(At(s.overrideValues, i));
         point["override"] = override;
-        point["safeValue"] = i < s.profiledSafeValues.size()
-                                 ? Number(s.profiledSafeValues[i])
-                                 : QJsonValue(QJsonValue::Null);
+        point["safeValue"] = i < s.profiledSafeValues.size() ? Number(s.profiledSafeValues[i])
+                                                             : QJsonValue(QJsonValue::Null);
     }
     return point;
 }

@@ -202,7 +202,8 @@ TEST_F(CliCardTest, NamedVariablesAreReadAndWrittenInTheirOwnType)
 
     // A list is parsed as read-var shows it; this card keeps the list read-only.
     const CliRun::Result array = Run({"read-var", "ProfiledSafeVals", "--json"});
-    const QJsonObject value = QJsonDocument::fromJson(QByteArray::fromStdString(array.out)).object();
+    const QJsonObject value =
+        QJsonDocument::fromJson(QByteArray::fromStdString(array.out)).object();
     EXPECT_EQ(value["tag"].toInt(), 4);
     EXPECT_EQ(value["value"].toString().left(16), "25.0000, 0.0000,");
     EXPECT_EQ(Run({"write-var", "ProfiledSafeVals", "1.5, x"}).exitCode, 2);

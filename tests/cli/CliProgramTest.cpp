@@ -15,10 +15,9 @@
 
 namespace {
 
-const std::vector<std::string> commands = {"ports",      "identify",       "dump",
-                                           "save-config", "restore-config", "export-csv",
-                                           "import-csv", "download-8day",  "read-var",
-                                           "write-var"};
+const std::vector<std::string> commands = {
+    "ports",      "identify",   "dump",          "save-config", "restore-config",
+    "export-csv", "import-csv", "download-8day", "read-var",    "write-var"};
 
 TEST(CliProgramTest, HelpNamesEveryCommandAndEachCommandHasItsOwn)
 {
