@@ -35,18 +35,7 @@ namespace {
 
 QString CardName(int cardType)
 {
-    switch (cardType) {
-    case 1:
-        return QStringLiteral("Tolvaren Input Card");
-    case 2:
-        return QStringLiteral("Tolvaren Output Card");
-    case 3:
-        return QStringLiteral("KTV-ROLM 915");
-    case 4:
-        return QStringLiteral("KTV-ROLM-73C6E");
-    default:
-        boost::throw_exception(ExceptionWithString("invalid card type"));
-    }
+    return QString::fromLatin1(TolvarenCardName(cardType));
 }
 
 void SetForeground(QWidget* widget, const QColor& colour)

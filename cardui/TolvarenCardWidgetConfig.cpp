@@ -3,8 +3,6 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -17,6 +15,7 @@
 
 #include "cardui/TolvarenCardWidget.h"
 #include "comms/ExceptionWithString.h"
+#include "protocol/CardConfigSafetyCopy.h"
 #include "protocol/TolvarenCommsCommon.h"
 
 namespace {
@@ -77,18 +76,7 @@ bool WriteWholeFile(const QString& filename, const ByteVec& bytes)
 void KeepSafetyCopy(TolvarenCommsCommon& comms)
 {
     try {
-        const ByteVec image = comms.GetCardConfig().get();
-        const unsigned serial =
-            comms.ReadSingleRegister(false, TolvarenCommsCommon::regSerialNumber).get();
-        const QString folder =
-            QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) +
-            "/ConfigBackups";
-        if (!QDir().mkpath(folder))
-            return;
-        const QString name = QString("%1_%2.dat")
-                                 .arg(serial)
-                                 .arg(QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss-zzz"));
-        WriteWholeFile(folder + "/" + name, image);
+        CardConfigSafetyCopy::Keep(comms);
     } catch (const std::exception&) {
     }
 }

@@ -155,25 +155,12 @@ void AutoReconnectSerialComms::OnReconnectTimer(const boost::system::error_code&
             return;
         }
         EnumerateSerialPorts(m_ports, true);
-        if (m_ports.empty()) {
-            ScheduleReconnect(500);
-        } else if (m_ports.size() == 1) {
-            OpenCommPort(m_ports.front().portNumber);
+        const int chosen = ChooseAutomaticPort(m_ports);
+        if (chosen > 0) {
+            OpenCommPort(chosen);
         } else {
-            const SerialPortInfo* usb = nullptr;
-            int usbCount = 0;
-            for (const SerialPortInfo& p : m_ports) {
-                if (p.isUsb && p.portNumber > 0) {
-                    usb = &p;
-                    ++usbCount;
-                }
-            }
-            if (usbCount == 1) {
-                OpenCommPort(usb->portNumber);
-            } else {
-                m_manyPorts = true;
-                ScheduleReconnect(500);
-            }
+            m_manyPorts = chosen == manyPortsChoice;
+            ScheduleReconnect(500);
         }
     } catch (const std::exception& e) {
         if (m_feedback)
@@ -242,6 +229,23 @@ void AutoReconnectSerialComms::OnConnectionError(CommsConnection* connection,
     if (wasUp && m_feedback)
         m_feedback->OnCommsDown(m_connection->GetSettings().port, error.what());
     ScheduleReconnect(500);
+}
+
+int AutoReconnectSerialComms::ChooseAutomaticPort(const std::vector<SerialPortInfo>& availablePorts)
+{
+    if (availablePorts.empty())
+        return 0;
+    if (availablePorts.size() == 1)
+        return availablePorts.front().portNumber;
+    const SerialPortInfo* usb = nullptr;
+    int usbCount = 0;
+    for (const SerialPortInfo& p : availablePorts) {
+        if (p.isUsb && p.portNumber > 0) {
+            usb = &p;
+            ++usbCount;
+        }
+    }
+    return usbCount == 1 ? usb->portNumber : manyPortsChoice;
 }
 
 int AutoReconnectSerialComms::EnumerateSerialPorts(std::vector<SerialPortInfo>& ports,

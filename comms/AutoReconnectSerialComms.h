@@ -67,6 +67,10 @@ public:
     // Lists the COM ports present (onlyAvailable: only those no one holds) and returns their
     // number. Throws ExceptionWithString "Failed to enumerate available serial ports: ...".
     static int EnumerateSerialPorts(std::vector<SerialPortInfo>& ports, bool onlyAvailable);
+    // The automatic choice among the available ports: the only one, else the only USB one.
+    // 0 when there is none, manyPortsChoice when the user must choose.
+    static const int manyPortsChoice = -1;
+    static int ChooseAutomaticPort(const std::vector<SerialPortInfo>& availablePorts);
 
     void OnConnectionError(CommsConnection* connection, const std::exception& error) override;
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <locale>
+#include <sstream>
 
 #include <boost/throw_exception.hpp>
 
@@ -121,4 +123,43 @@ std::vector<float> CPackedVal::AsFloatArray() const
         values.push_back(FloatFromBits(BigEndian32(&m_bytes[i])));
     }
     return values;
+}
+
+namespace {
+
+// Fixed with four decimals, always with a point whatever the user's locale.
+std::string FixedFour(float value)
+{
+    std::ostringstream text;
+    text.imbue(std::locale::classic());
+    text.setf(std::ios::fixed);
+    text.precision(4);
+    text << double(value);
+    return text.str();
+}
+
+} // namespace
+
+std::string CPackedVal::DisplayText() const
+{
+    switch (GetTag()) {
+    case FloatTag:
+        if (m_bytes.size() != 5)
+            boost::throw_exception(ExceptionWithString("PackedVal is not a float"));
+        return FixedFour(AsFloat());
+    case StringTag:
+        return AsString();
+    case UInt32Tag:
+        if (m_bytes.size() != 5)
+            boost::throw_exception(ExceptionWithString("PackedVal is not a UInt32"));
+        return std::to_string(AsUInt32());
+    case FloatArrayTag: {
+        std::string text;
+        for (float v : AsFloatArray())
+            text += FixedFour(v) + ", ";
+        return text;
+    }
+    default:
+        boost::throw_exception(ExceptionWithString("PackedVal is not a string"));
+    }
 }

@@ -40,6 +40,11 @@ public:
     unsigned AsUInt32() const;
     std::vector<float> AsFloatArray() const;
 
+    // The value as a person reads it: floats with 4 decimals (an array's each followed by ", "),
+    // a UInt32 in decimal, a string as it stands. Throws the conversions' messages for a value
+    // of the wrong length, and "PackedVal is not a string" for an unknown tag.
+    std::string DisplayText() const;
+
     bool operator==(const CPackedVal& other) const { return m_bytes == other.m_bytes; }
 
 private:

@@ -4,6 +4,7 @@
 
 #include "comms/ExceptionWithString.h"
 #include "modbus/ModbusCrc.h"
+#include "protocol/TolvarenCommsCommon.h"
 
 namespace {
 
@@ -168,4 +169,26 @@ void CardConfigImage::CheckControlModuleBlock(const ByteVec& block)
 ByteVec CardConfigImage::EmptyControlModuleBlock()
 {
     return ByteVec{0x04, 0x00, 0xFF, 0xFF};
+}
+
+std::vector<std::string> CardConfigImage::RestoreDifferences(const ByteVec& written,
+                                                             const ByteVec& readBack,
+                                                             bool notesSupported)
+{
+    const int readBackType = readBack.size() > 1 ? readBack[1] : 0;
+    const CardConfigImage now = Parse(readBack, [readBackType] { return readBackType; });
+    const CardConfigImage was = Parse(written, [&now] { return now.cardType; });
+    std::vector<std::string> differences;
+    if (was.configData != now.configData)
+        differences.push_back("configuration data");
+    if (notesSupported && !was.notes.empty() && now.cardType >= 1 && now.cardType <= 4) {
+        const unsigned inputs = TolvarenNumInputs(now.cardType);
+        const unsigned outputs = TolvarenNumOutputs(now.cardType);
+        if (ParseNotes(was.notes, inputs, outputs) != ParseNotes(now.notes, inputs, outputs))
+            differences.push_back("notes");
+    }
+    if (!was.controlModuleBlock.empty() && !now.controlModuleBlock.empty() &&
+        was.controlModuleBlock != now.controlModuleBlock)
+        differences.push_back("Control Module block");
+    return differences;
 }

@@ -52,4 +52,13 @@ struct CardConfigImage
     static void CheckControlModuleBlock(const ByteVec& block);
     // What a card without a valid block yields: length 4, CRC of nothing.
     static ByteVec EmptyControlModuleBlock();
+
+    // The sections that a restore of `written` did not leave in the card, judged from the image
+    // read back afterwards: "configuration data", "notes", "Control Module block"; empty when
+    // everything arrived. Sections the restore does not write are not compared: notes when the
+    // card keeps none (or the written image has no notes section), a block that the written
+    // image lacks or the card does not keep. Throws as Parse for a written image it refuses.
+    static std::vector<std::string> RestoreDifferences(const ByteVec& written,
+                                                       const ByteVec& readBack,
+                                                       bool notesSupported);
 };

@@ -27,6 +27,22 @@ unsigned TolvarenNumInputs(int cardType)
     }
 }
 
+const char* TolvarenCardName(int cardType)
+{
+    switch (cardType) {
+    case 1:
+        return "Tolvaren Input Card";
+    case 2:
+        return "Tolvaren Output Card";
+    case 3:
+        return "KTV-ROLM 915";
+    case 4:
+        return "KTV-ROLM-73C6E";
+    default:
+        boost::throw_exception(ExceptionWithString("invalid card type"));
+    }
+}
+
 unsigned TolvarenNumOutputs(int cardType)
 {
     switch (cardType) {

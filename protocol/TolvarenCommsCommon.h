@@ -302,3 +302,5 @@ boost::future<T> TolvarenCommsCommon::ReadWhenKnown(bool needsType, bool needsVe
 // Card type -> point counts. Types outside 1..4 throw ExceptionWithString "Invalid card type".
 unsigned TolvarenNumInputs(int cardType);
 unsigned TolvarenNumOutputs(int cardType);
+// The card's model name; types outside 1..4 throw ExceptionWithString "invalid card type".
+const char* TolvarenCardName(int cardType);

@@ -172,6 +172,10 @@ boost::future<void> TolvarenCommsCommon::WriteNamedVariable(const std::string& n
                                                             const CPackedVal& value)
 {
     return m_calls.Call<void>([this, name, value] {
+        // The name's length travels in one byte: a longer name would be cut and its tail taken
+        // for the value.
+        if (name.size() > 255)
+            boost::throw_exception(ExceptionWithString("variable name is too long"));
         ByteVec args;
         args.reserve(1 + name.size() + value.Bytes().size());
         args.push_back(static_cast<unsigned char>(name.size()));

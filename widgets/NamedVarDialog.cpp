@@ -11,15 +11,6 @@
 #include "ui_NamedVarDialog.h"
 #include "widgets/WaitCursor.h"
 
-namespace {
-
-QString FixedFour(float value)
-{
-    return QString::number(double(value), 'f', 4);
-}
-
-} // namespace
-
 NamedVarDialog::NamedVarDialog(ModbusMasterDatalink& datalink, QWidget* parent)
     : QDialog(parent), m_ui(new Ui::NamedVarDialog), m_datalink(datalink)
 {
@@ -30,30 +21,8 @@ NamedVarDialog::~NamedVarDialog() = default;
 
 QString NamedVarDialog::ValueText(const CPackedVal& value)
 {
-    const std::size_t size = value.Bytes().size();
-    switch (value.GetTag()) {
-    case CPackedVal::FloatTag:
-        if (size != 5)
-            boost::throw_exception(ExceptionWithString("PackedVal is not a float"));
-        return FixedFour(value.AsFloat());
-    case CPackedVal::StringTag: {
-        const std::string text = value.AsString();
-        return QString::fromUtf8(text.data(), int(text.size()));
-    }
-    case CPackedVal::UInt32Tag:
-        if (size != 5)
-            boost::throw_exception(ExceptionWithString("PackedVal is not a UInt32"));
-        return QString::number(value.AsUInt32());
-    case CPackedVal::FloatArrayTag: {
-        // Each value is followed by ", ", the last one too.
-        QString text;
-        for (float v : value.AsFloatArray())
-            text += FixedFour(v) + ", ";
-        return text;
-    }
-    default:
-        boost::throw_exception(ExceptionWithString("PackedVal is not a string"));
-    }
+    const std::string text = value.DisplayText();
+    return QString::fromUtf8(text.data(), int(text.size()));
 }
 
 void NamedVarDialog::on_readButton_clicked()

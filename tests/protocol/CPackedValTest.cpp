@@ -53,3 +53,27 @@ TEST(CPackedValTest, FloatArrays)
 }
 
 } // namespace
+
+namespace {
+
+TEST(CPackedValTest, DisplayTextOfEveryTag)
+{
+    const std::pair<CPackedVal, std::string> shown[] = {
+        {CPackedVal::FromFloat(900000.0f), "900000.0000"},
+        {CPackedVal::FromFloat(-1.23456f), "-1.2346"},
+        {CPackedVal::FromString("pump 3"), "pump 3"},
+        {CPackedVal::FromUInt32(4000000000u), "4000000000"},
+        {CPackedVal::FromFloatArray({1.5f, 0.0f}), "1.5000, 0.0000, "},
+        {CPackedVal(ByteVec{4}), ""},
+    };
+    for (const auto& s : shown)
+        EXPECT_EQ(s.first.DisplayText(), s.second);
+    EXPECT_THROW_TEXT(CPackedVal(ByteVec{1, 0, 0}).DisplayText(), ExceptionWithString,
+                      "PackedVal is not a float");
+    EXPECT_THROW_TEXT(CPackedVal(ByteVec{3, 0}).DisplayText(), ExceptionWithString,
+                      "PackedVal is not a UInt32");
+    EXPECT_THROW_TEXT(CPackedVal(ByteVec{9, 1}).DisplayText(), ExceptionWithString,
+                      "PackedVal is not a string");
+}
+
+} // namespace

@@ -392,3 +392,47 @@ TEST(CardConfigVersionTest, OlderCardsSkipTheBlockAndTheRestart)
 }
 
 } // namespace
+
+namespace {
+
+TEST(CardConfigRestoreCheckTest, OnlyTheSectionsARestoreWritesAreCompared)
+{
+    const ByteVec data{1, 2, 3, 4, 5};
+    const ByteVec notes = Notes(24, 24, 3, "pump");
+    const ByteVec block = Block({7, 8});
+    const ByteVec written = Image(3, 4, data, notes, block);
+    struct Case
+    {
+        const char* what;
+        ByteVec written;
+        ByteVec readBack;
+        bool notesSupported;
+        std::vector<std::string> differences;
+    };
+    const Case cases[] = {
+        {"all arrived", written, written, true, {}},
+        {"data differs", written, Image(3, 4, {1, 2, 3, 4, 6}, notes, block), true,
+         {"configuration data"}},
+        {"a note lost", written, Image(3, 4, data, Notes(24, 24, 3, ""), block), true, {"notes"}},
+        {"card keeps no notes", written, Image(3, 4, data, Notes(24, 24, 3, ""), block), false,
+         {}},
+        {"block differs", written, Image(3, 4, data, notes, Block({7, 9})), true,
+         {"Control Module block"}},
+        {"card keeps no block", written, Image(3, 4, data, notes, {}), true, {}},
+        {"version 2 writes no block", Image(2, 4, data, notes, {}), written, true, {}},
+        {"an empty notes section empties every note", Image(2, 4, data, {}, {}),
+         Image(3, 4, data, Notes(24, 24, 0, ""), block), true, {}},
+        {"version 1 has only data", ByteVec{1, 4} + data,
+         Image(3, 4, {9, 9, 9, 9}, notes, block), true, {"configuration data"}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CardConfigImage::RestoreDifferences(c.written, c.readBack, c.notesSupported),
+                  c.differences)
+            << c.what;
+    EXPECT_THROW_TEXT(CardConfigImage::RestoreDifferences(Image(3, 2, data, {}, block), written,
+                                                          true),
+                      ExceptionWithString,
+                      "config data is for a different type of card (input vs output etc)");
+}
+
+} // namespace

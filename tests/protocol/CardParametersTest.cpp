@@ -112,6 +112,13 @@ TEST(CardParametersTest, NamedVariablesAsPackedValuesFromVersion8)
               (ByteVec{4, 'N', 'a', 'm', 'e', 2, 'f', 'a', 'n'}));
     EXPECT_EQ(rig.content.NamedVariable("Name"), CPackedVal::FromString("fan"));
 
+    // The name's length travels in one byte: a longer name is refused, not cut.
+    const std::size_t writes = rig.content.NamedVariableWrites().size();
+    EXPECT_THROW_TEXT(comms.WriteNamedVariable(std::string(256, 'n'), CPackedVal::FromFloat(1))
+                          .get(),
+                      ExceptionWithString, "variable name is too long");
+    EXPECT_EQ(rig.content.NamedVariableWrites().size(), writes);
+
     try {
         comms.ReadNamedVariable("Missing").get();
         FAIL();

@@ -1,0 +1,60 @@
+// tolvaren-cli: the command-line companion of Tolvaren Diagnostics, for scripted commissioning
+// and backups. See CliOptions.cpp for the commands and the exit codes.
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <QCoreApplication>
+
+#include "cli/CliCommands.h"
+#include "cli/CliErrors.h"
+#include "cli/CliInterrupt.h"
+#include "cli/CliOptions.h"
+
+int main(int argc, char** argv)
+{
+    // Before any thread exists, so that every thread leaves Ctrl+C to the interrupt's own.
+    CliInterrupt::Install();
+
+    // The window's identity: the safety copies of a restore go where the window keeps them.
+    QCoreApplication::setOrganizationName(QStringLiteral("QEL"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("tolvaren.com"));
+    QCoreApplication::setApplicationName(QStringLiteral("TolvarenDiagnostics"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TOLVAREN_VERSION_TEXT));
+    QCoreApplication app(argc, argv);
+
+    CliOptions options;
+    try {
+        options = CliOptions::Parse(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const CliOptions::UsageError& e) {
+        std::cerr << "tolvaren-cli: " << e.what() << "\nSee tolvaren-cli --help.\n";
+        return Cli::BadArguments;
+    }
+    if (options.help) {
+        std::cout << (options.command.empty() ? CliOptions::Usage()
+                                              : CliOptions::CommandUsage(options.command));
+        return Cli::Done;
+    }
+    if (options.version) {
+        std::cout << "tolvaren-cli " << TOLVAREN_VERSION_TEXT << "\n";
+        return Cli::Done;
+    }
+
+    try {
+        CliCommands commands(options);
+        commands.Run();
+        return Cli::Done;
+    } catch (const Cli::Error& e) {
+        std::cerr << "tolvaren-cli: " << e.what() << std::endl;
+        if (e.Code() == Cli::BadArguments)
+            std::cerr << "See tolvaren-cli " << options.command << " --help.\n";
+        return e.Code();
+    } catch (const CliInterrupt::Stopped&) {
+        std::cerr << "Stopped." << std::endl;
+        return Cli::Stopped;
+    } catch (const std::exception& e) {
+        std::cerr << "tolvaren-cli: " << e.what() << std::endl;
+        return Cli::OperationFailed;
+    }
+}

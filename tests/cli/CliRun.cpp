@@ -1,0 +1,108 @@
+#include "tests/cli/CliRun.h"
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include <signal.h>
+
+#include <QProcessEnvironment>
+
+namespace {
+
+const char portLine[] = "TOLVAREN_EXTRA_SERIAL_PORTS=";
+
+QStringList ToArguments(const std::vector<std::string>& arguments)
+{
+    QStringList list;
+    for (const std::string& a : arguments)
+        list << QString::fromStdString(a);
+    return list;
+}
+
+} // namespace
+
+CliRun::CliRun() = default;
+
+void CliRun::Start(const std::vector<std::string>& arguments)
+{
+    m_err.clear();
+    m_process = std::make_unique<QProcess>();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_DATA_HOME", m_dataHome.path());
+    m_process->setProcessEnvironment(environment);
+    m_process->start(TOLVAREN_CLI_PROGRAM, ToArguments(arguments));
+    m_process->waitForStarted(10000);
+}
+
+CliRun::Result CliRun::Run(const std::vector<std::string>& arguments, const std::string& input,
+                           std::chrono::milliseconds bound)
+{
+    Start(arguments);
+    if (!input.empty())
+        m_process->write(input.data(), qint64(input.size()));
+    m_process->closeWriteChannel();
+    return Finish(bound);
+}
+
+bool CliRun::WaitForError(const std::string& text, std::chrono::milliseconds bound)
+{
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    m_process->closeWriteChannel();
+    m_process->setReadChannel(QProcess::StandardError);
+    for (;;) {
+        m_err += m_process->readAllStandardError().toStdString();
+        if (m_err.find(text) != std::string::npos)
+            return true;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || m_process->state() == QProcess::NotRunning)
+            return false;
+        m_process->waitForReadyRead(int(std::min<long long>(left.count(), 1000)));
+    }
+}
+
+void CliRun::Signal(int signal)
+{
+    ::kill(pid_t(m_process->processId()), signal);
+}
+
+CliRun::Result CliRun::Finish(std::chrono::milliseconds bound)
+{
+    Result result;
+    m_process->closeWriteChannel();
+    if (m_process->waitForFinished(int(bound.count())) &&
+        m_process->exitStatus() == QProcess::NormalExit)
+        result.exitCode = m_process->exitCode();
+    else if (m_process->state() != QProcess::NotRunning)
+        m_process->kill();
+    m_process->waitForFinished(10000);
+    result.out = m_process->readAllStandardOutput().toStdString();
+    result.err = m_err + m_process->readAllStandardError().toStdString();
+    return result;
+}
+
+std::string CliRun::BackupFolder() const
+{
+    return m_dataHome.path().toStdString() + "/QEL/TolvarenDiagnostics/ConfigBackups";
+}
+
+ServedCard::ServedCard(const std::vector<std::string>& options)
+    : m_process(TOLVAREN_SIM_PROGRAM, options)
+{
+    const auto line = m_process.LineStartingWith(portLine);
+    if (line)
+        m_path = line->substr(sizeof portLine - 1);
+}
+
+std::string ReadFileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
