@@ -1,5 +1,5 @@
-// bench-libs: tolvaren_calibration tolvaren_protocol tolvaren_simulator tolvaren_comms
-// tolvaren_test_support One averaged raw reading as a calibration takes it (at least 10 samples and
+// bench-libs: tolvaren_calibration tolvaren_protocol tolvaren_simulator tolvaren_comms tolvaren_test_support
+// One averaged raw reading as a calibration takes it (at least 10 samples and
 // at least 50 ms of back-to-back reads of one input register) from the simulated card served by
 // tolvaren-sim on a pseudo-terminal paced as 115200 baud 8N1: reads taken per call against the most
 // the line allows in the sample duration (a function 4 read of one register is an 8-byte request
