@@ -143,11 +143,14 @@ TEST_F(CalibrationWidgetTest, ParamsLoadedStoredAndErasedOnTheBoard)
 
     // A new window reads the stored values back.
     window = OpenInputWindow();
+    store = window->findChild<QPushButton*>("storeParamsButton");
     EXPECT_EQ(Field(window, "paramVoltsA")->text(), "2.500");
     EXPECT_EQ(Field(window, "paramInductorResistance")->text(), "4.600");
 
     // Shift and Ctrl held: the EEPROM is erased without asking.
-    QTest::keyPress(window->windowHandle() ? window->windowHandle() : nullptr, Qt::Key_Control,
+    window->show(); // key events reach the application through its native window
+    ASSERT_NE(window->windowHandle(), nullptr);
+    QTest::keyPress(window->windowHandle(), Qt::Key_Control,
                     Qt::ShiftModifier | Qt::ControlModifier);
     ModalScript erase;
     erase.Then(Press(QMessageBox::Ok, &text));
