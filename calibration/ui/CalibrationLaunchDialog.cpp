@@ -34,9 +34,8 @@ CalibrationLaunchDialog::CalibrationLaunchDialog(ICardWindow& mainWindow,
 {
     m_ui->setupUi(this);
     QSettings settings;
-    m_ui->calibBoardPortNum->setText(
-        QString::number(CalibSettingsKeys::Read(settings, CalibSettingsKeys::CalibBoardPortNum)
-                            .toUInt()));
+    m_ui->calibBoardPortNum->setText(QString::number(
+        CalibSettingsKeys::Read(settings, CalibSettingsKeys::CalibBoardPortNum).toUInt()));
     if (CalibSettingsKeys::Read(settings, CalibSettingsKeys::LastCalibWasOutputCard).toBool())
         m_ui->calibOutputCardRadio->setChecked(true);
 }
@@ -113,8 +112,7 @@ void CalibrationLaunchDialog::on_nextButton_pressed()
     accept();
 }
 
-bool RunCalibrationLaunch(ICardWindow& mainWindow,
-                          std::function<ICardWindow*()> makeOutputWindow)
+bool RunCalibrationLaunch(ICardWindow& mainWindow, std::function<ICardWindow*()> makeOutputWindow)
 {
     CalibrationLaunchDialog dialog(mainWindow, std::move(makeOutputWindow),
                                    mainWindow.CardWindowWidget());

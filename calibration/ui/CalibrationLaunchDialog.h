@@ -23,8 +23,7 @@ class CalibrationLaunchDialog : public QDialog
 public:
     // makeOutputWindow creates (and owns elsewhere) the second main window of an Output Card
     // run; it is called only when Next is pressed with the Output Card chosen.
-    CalibrationLaunchDialog(ICardWindow& mainWindow,
-                            std::function<ICardWindow*()> makeOutputWindow,
+    CalibrationLaunchDialog(ICardWindow& mainWindow, std::function<ICardWindow*()> makeOutputWindow,
                             QWidget* parent = nullptr);
     ~CalibrationLaunchDialog() override;
 
@@ -46,5 +45,4 @@ private:
 
 // The calibration entry of a main window: runs the launch dialog modally; true when it was
 // accepted (a calibration window is then open and the main window may hide itself).
-bool RunCalibrationLaunch(ICardWindow& mainWindow,
-                          std::function<ICardWindow*()> makeOutputWindow);
+bool RunCalibrationLaunch(ICardWindow& mainWindow, std::function<ICardWindow*()> makeOutputWindow);

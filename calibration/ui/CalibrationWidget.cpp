@@ -35,12 +35,12 @@
 
 namespace {
 
-const unsigned short serialNumberRegister = 900;        // input register
-const unsigned short setSerialNumberRegister = 65432;   // holding register
-const std::size_t outputCardFieldCount = 4;             // the four references
+const unsigned short serialNumberRegister = 900;      // input register
+const unsigned short setSerialNumberRegister = 65432; // holding register
+const std::size_t outputCardFieldCount = 4;           // the four references
 
-const char* const pathLabels[] = {"Voltage path:", "Current path:", "Resistance-Low path:",
-                                  "Resistance-High path:"};
+const char* const pathLabels[] = {
+    "Voltage path:", "Current path:", "Resistance-Low path:", "Resistance-High path:"};
 
 const char* const handleGray = "QSlider::handle:vertical {background: gray}";
 const char* const handleGreen = "QSlider::handle:vertical {background: green}";
@@ -54,8 +54,8 @@ void Inform(const QString& text)
 
 bool AskYesNo(const QString& text)
 {
-    return QMessageBox::information(nullptr, QString(), text,
-                                    QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    return QMessageBox::information(nullptr, QString(), text, QMessageBox::Yes | QMessageBox::No) ==
+           QMessageBox::Yes;
 }
 
 bool AskOkCancel(const QString& text)
@@ -109,8 +109,7 @@ CalibrationWidget::CalibrationWidget(ICardWindow& inputWindow, ICardWindow* outp
                 UpdateDirectControlFromUi();
         });
     }
-    for (QCheckBox* box :
-         {m_ui->checkOhms0, m_ui->checkOhms1, m_ui->checkOhms2, m_ui->checkOhms3})
+    for (QCheckBox* box : {m_ui->checkOhms0, m_ui->checkOhms1, m_ui->checkOhms2, m_ui->checkOhms3})
         connect(box, &QCheckBox::toggled, this, &CalibrationWidget::UpdateDirectControlFromUi);
     connect(m_ui->comboInputNumber, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &CalibrationWidget::UpdateDirectControlFromUi);
@@ -272,8 +271,7 @@ void CalibrationWidget::HandleNewCalibVal(int path, int ioPointIndex, int refPoi
 
 void CalibrationWidget::AddLogLine(QString line)
 {
-    m_ui->logWidget->appendPlainText(QTime::currentTime().toString() + QStringLiteral(": ") +
-                                     line);
+    m_ui->logWidget->appendPlainText(QTime::currentTime().toString() + QStringLiteral(": ") + line);
     if (m_logBasePath.empty())
         return;
     // Opened and closed for every line, so the file is complete whenever the run stops.
@@ -502,8 +500,7 @@ void CalibrationWidget::on_serialNumberButton_clicked()
         }
         {
             WaitCursor busy;
-            master.WriteRegisterUInt16(setSerialNumberRegister,
-                                       static_cast<unsigned short>(value))
+            master.WriteRegisterUInt16(setSerialNumberRegister, static_cast<unsigned short>(value))
                 .get();
         }
         m_lastSerialNumber = value;
@@ -531,9 +528,10 @@ bool CalibrationWidget::PrepareLogFile()
         }
         if (serial != 0) {
             m_lastSerialNumber = serial;
-        } else if (QMessageBox::question(nullptr, QString(),
-                                         QStringLiteral("Serial Number in card is not set. Set now?"),
-                                         QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
+        } else if (QMessageBox::question(
+                       nullptr, QString(),
+                       QStringLiteral("Serial Number in card is not set. Set now?"),
+                       QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
             unsigned value = m_lastSerialNumber + 1;
             if (!GetUIntFromUser(QStringLiteral("Enter serial number:"), value, this))
                 return false;
@@ -543,8 +541,9 @@ bool CalibrationWidget::PrepareLogFile()
             }
             {
                 WaitCursor busy;
-                master.WriteRegisterUInt16(setSerialNumberRegister,
-                                           static_cast<unsigned short>(value))
+                master
+                    .WriteRegisterUInt16(setSerialNumberRegister,
+                                         static_cast<unsigned short>(value))
                     .get();
             }
             serial = value;
@@ -553,10 +552,10 @@ bool CalibrationWidget::PrepareLogFile()
 
         const QString directory = m_ui->logDirectoryEdit->text();
         if (directory.isEmpty() || !QDir().mkpath(directory))
-            boost::throw_exception(ExceptionWithString(
-                "cannot create the log directory \"" + directory.toStdString() + "\""));
-        const QString basePath =
-            directory + QLatin1Char('/') + QStringLiteral("%1").arg(serial, 5, 10, QLatin1Char('0'));
+            boost::throw_exception(ExceptionWithString("cannot create the log directory \"" +
+                                                       directory.toStdString() + "\""));
+        const QString basePath = directory + QLatin1Char('/') +
+                                 QStringLiteral("%1").arg(serial, 5, 10, QLatin1Char('0'));
         const QString logPath = basePath + QStringLiteral(".txt");
         if (QFile::exists(logPath)) {
             if (!m_ui->overwriteLogsCheckbox->isChecked()) {
@@ -565,9 +564,9 @@ bool CalibrationWidget::PrepareLogFile()
             }
             QFile old(logPath);
             if (!old.remove())
-                boost::throw_exception(ExceptionWithString(
-                    "cannot delete " + logPath.toStdString() + ": " +
-                    old.errorString().toStdString()));
+                boost::throw_exception(ExceptionWithString("cannot delete " +
+                                                           logPath.toStdString() + ": " +
+                                                           old.errorString().toStdString()));
         }
         m_logBasePath = basePath.toUtf8().toStdString();
     } catch (const std::exception& e) {

@@ -28,7 +28,8 @@ protected:
     {
         window = OpenOutputWindow();
         window->findChild<QLineEdit*>("logDirectoryEdit")->setText(logDir.filePath("logs/sub"));
-        for (const char* name : {"paramVoltsA", "paramVoltsB", "paramMilliAmpsA", "paramMilliAmpsB"})
+        for (const char* name :
+             {"paramVoltsA", "paramVoltsB", "paramMilliAmpsA", "paramMilliAmpsB"})
             Field(window, name)->setText("2.5");
         // Held until interrupted or released; a released run ends as a cancelled one does.
         window->SetRunSleep([entered = inSleep, release = release](int) {
@@ -96,7 +97,9 @@ TEST_F(CalibrationRunWindowTest, SerialNumberPromptAndLogFileRules)
 
     QString offered;
     ModalScript tooBig;
-    tooBig.Then(Press(QMessageBox::Yes)).Then(Enter("65536", &offered)).Then(Press(QMessageBox::Ok, &text));
+    tooBig.Then(Press(QMessageBox::Yes))
+        .Then(Enter("65536", &offered))
+        .Then(Press(QMessageBox::Ok, &text));
     EXPECT_FALSE(tooBig.Run([&] { return window->PrepareLogFile(); }));
     EXPECT_EQ(offered, "78");
     EXPECT_EQ(text, "Serial number must be <= 65535.");
@@ -143,7 +146,8 @@ TEST_F(CalibrationRunWindowTest, StartCancelAndFinish)
     EXPECT_TRUE(Button("calibrateButton")->isEnabled());
     EXPECT_TRUE(Button("cancelCalibrateButton")->isHidden());
     EXPECT_EQ(window->LogBasePath(), base);
-    EXPECT_TRUE(FileText(QString::fromStdString(base) + ".txt").endsWith("Calibration process cancelled\n"));
+    EXPECT_TRUE(FileText(QString::fromStdString(base) + ".txt")
+                    .endsWith("Calibration process cancelled\n"));
 
     // Success: logged, the file kept, no log active any more.
     *inSleep = false;
@@ -192,10 +196,13 @@ TEST_F(CalibrationRunWindowTest, PromptsAnswerTheRunThread)
     });
     ModalScript script;
     script.Then(Press(QMessageBox::Ok, &text)).Then(Press(QMessageBox::Cancel, &text));
-    script.Run([&] { return RunUntil([&] { return asking.try_join_for(boost::chrono::milliseconds(1)); }); });
+    script.Run([&] {
+        return RunUntil([&] { return asking.try_join_for(boost::chrono::milliseconds(1)); });
+    });
     EXPECT_TRUE(answers[0]);
     EXPECT_FALSE(answers[1]);
-    EXPECT_EQ(text, "Current calibration failed: drift\n\nRetry? (possibly after fixing the jumpers)");
+    EXPECT_EQ(text,
+              "Current calibration failed: drift\n\nRetry? (possibly after fixing the jumpers)");
 }
 
 TEST_F(CalibrationRunWindowTest, ClosingEndsARunBlockedInAPrompt)

@@ -26,7 +26,7 @@ TEST_F(CalibrationWidgetTest, DiscrepancySlidersShowEachReading)
         const char* colour;
     };
     const Case cases[] = {
-        {0.4, 0, "green"},   {7.0, 7, "green"},    {7.5, 8, "orange"}, {12.0, 10, "red"},
+        {0.4, 0, "green"},    {7.0, 7, "green"},   {7.5, 8, "orange"}, {12.0, 10, "red"},
         {-8.0, -8, "orange"}, {-50.0, -10, "red"}, {1e300, 10, "red"},
     };
     QSlider* slider = window->DiscrepancySlider(1, 4, 1);
@@ -42,7 +42,8 @@ TEST_F(CalibrationWidgetTest, DiscrepancySlidersShowEachReading)
         EXPECT_FALSE(slider->isHidden());
     }
     window->HandleNewCalibVal(1, 4, 1, 100.0, 107.54);
-    EXPECT_EQ(slider->toolTip(), "Raw ADC val read: 107.5\nTheoretical val: 100.0\nDiscrepancy: 7.5");
+    EXPECT_EQ(slider->toolTip(),
+              "Raw ADC val read: 107.5\nTheoretical val: 100.0\nDiscrepancy: 7.5");
     // Reference A of the same point is untouched.
     EXPECT_TRUE(window->DiscrepancySlider(1, 4, 0)->isHidden());
 
