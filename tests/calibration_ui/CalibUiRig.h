@@ -6,8 +6,10 @@
 #include <ostream>
 #include <string>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
