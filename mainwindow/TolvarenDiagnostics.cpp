@@ -406,6 +406,11 @@ void TolvarenDiagnostics::CentreWindow()
     move(qRound((screen.width() - width()) / 2.0), qRound((screen.height() - height()) / 2.0));
 }
 
+int TolvarenDiagnostics::ConfiguredCommPort() const
+{
+    return m_comms->GetConfiguredCommPort();
+}
+
 void TolvarenDiagnostics::RefreshEverything()
 {
     if (!m_cardWidget)

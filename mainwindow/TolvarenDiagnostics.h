@@ -11,6 +11,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include "async/FuturePtr.h"
+#include "calibration/ui/ICardWindow.h"
 #include "comms/IAutoReconnectSerialCommsFeedback.h"
 
 class AutoReconnectSerialComms;
@@ -35,7 +36,9 @@ class TolvarenDiagnosticsClass;
 // callbacks arrive on the comms' threads and only queue calls into the window; the gatherer's
 // gathering-occurring callback arrives on its worker and is re-posted the same way; gathering
 // results are delivered to HandleSnapshotGathered in the user-interface thread.
-class TolvarenDiagnostics : public QMainWindow, public IAutoReconnectSerialCommsFeedback
+class TolvarenDiagnostics : public QMainWindow,
+                            public IAutoReconnectSerialCommsFeedback,
+                            public ICardWindow
 {
     Q_OBJECT
 
@@ -59,6 +62,11 @@ public:
     ModbusMasterDatalink* Datalink() const { return m_datalink.get(); }
     TolvarenSnapshotGatherer* Gatherer() const { return m_gatherer.get(); }
 
+    // ICardWindow, for the calibration windows.
+    QWidget* CardWindowWidget() override { return this; }
+    ModbusMasterDatalink* CardDatalink() override { return m_datalink.get(); }
+    int ConfiguredCommPort() const override;
+
 signals:
     // The status line of the idle face was (re)written.
     void StatusTextChanged(QString text);
@@ -71,7 +79,7 @@ signals:
 
 public slots:
     // Re-reads the whole card and builds a new card face; nothing happens on the idle face.
-    void RefreshEverything();
+    void RefreshEverything() override;
     // Writes the card's configuration summary to a CSV file the user chooses. Unless the card
     // face was just built from a full gathering, the card is re-read first and the export runs
     // once the new card face is shown.
