@@ -56,6 +56,8 @@ const char configText[] = "KTV-ROLM-73C6E (simulated), serial 1207\n"
                           "Switch 6: off = 115200 baud, 8N1\n"
                           "Switch 7: on = bus termination fitted\n"
                           "24 inputs, 24 outputs";
+const char buildDate[] = "Nov 30 2026 14:05:12";
+
 static_assert(sizeof configText - 1 <= VendorCommandFrame::maxPayload,
               "the configuration text fits in one reply");
 
@@ -103,6 +105,7 @@ FullCardSimulator::FullCardSimulator(const Clock& clock)
     FillPoints();
     AddNamedVariables();
     AddVendorCommands();
+    AddControlModules();
 }
 
 void FullCardSimulator::SetClock(const Clock& clock)
@@ -191,7 +194,6 @@ void FullCardSimulator::AddNamedVariables()
     v.Add("SecondsSinceReset", [this] {
         return CardNamedVariables::PackedUInt32(static_cast<std::uint32_t>(NowMs() / 1000));
     });
-    v.Add("~NumControlModules", [] { return CardNamedVariables::PackedFloat(0.0f); });
     v.AddFloat("OutputsToSafeMinutes", m_softDogMinutes);
     for (unsigned i = 0; i < numOutputs; ++i)
         v.AddFloat("ProfiledSafeVal[" + std::to_string(i) + "]", m_safeValues[i]);
@@ -242,9 +244,6 @@ void FullCardSimulator::AddConfigurationCommands()
     SetVendorCommand(4, [&c](const ByteVec& arguments, ByteVec&, std::int64_t) {
         return c.HandleWriteNext(arguments);
     });
-    SetVendorCommand(9, [&c](const ByteVec& arguments, ByteVec& payload, std::int64_t) {
-        return c.HandleParameterDefinition(arguments, payload);
-    });
     SetVendorCommand(15, [](const ByteVec& arguments, ByteVec&, std::int64_t) {
         if (arguments != ByteVec{15})
             return illegalDataValue; // the key guards against clearing by accident
@@ -262,6 +261,23 @@ void FullCardSimulator::AddConfigurationCommands()
         m_configuration.Restart();
         Coils()[912] = true;
         return NoReply;
+    });
+}
+
+// Its control modules' parameters, their values and names, and the card's build date.
+void FullCardSimulator::AddControlModules()
+{
+    CardControlModules& m = m_controlModules;
+    m.Install(HoldingRegisters(), InputRegisters(), Coils(), DiscreteInputs(), m_namedVariables);
+    SetVendorCommand(9, [&m](const ByteVec& arguments, ByteVec& payload, std::int64_t) {
+        return m.HandleDefinition(arguments, payload);
+    });
+    SetVendorCommand(10, [&m](const ByteVec& arguments, ByteVec& payload, std::int64_t) {
+        return m.HandleEnumDefinition(arguments, payload);
+    });
+    SetVendorCommand(8, [](const ByteVec&, ByteVec& payload, std::int64_t) {
+        payload.assign(buildDate, buildDate + sizeof buildDate - 1);
+        return 0;
     });
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "simulator/CardConfiguration.h"
+#include "simulator/CardControlModules.h"
 #include "simulator/CardHistory.h"
 #include "simulator/CardNamedVariables.h"
 #include "simulator/CardTrafficLog.h"
@@ -22,8 +23,8 @@
 // variables are read and written; the configuration image's parts (configuration data, EE memory
 // with a Control Module block, clearing the notes) are kept and restored exactly, and a restart
 // request is obeyed without a reply, as a card does; the traffic log holds the frames the card
-// really received and sent; the configuration text describes its dip switches; notes are
-// DEDOCardSimulator's.
+// really received and sent; the configuration text describes its dip switches; three control
+// modules list their parameters (CardControlModules); notes are DEDOCardSimulator's.
 //
 // Vendor sub-commands are looked up in a table of handlers (SetVendorCommand), each feature
 // keeping its own state, and fall back to DEDOCardSimulator's; more features join the same way.
@@ -86,6 +87,7 @@ private:
     void AddNamedVariables();
     void AddVendorCommands();
     void AddConfigurationCommands();
+    void AddControlModules();
 
     int ReadInputRegisters(const ByteVec& request, ByteVec& reply);
     // Writes the table entries that move with time or follow other entries.
@@ -105,6 +107,7 @@ private:
     LiveDataFeed m_liveData;
     CardHistory m_history;
     CardConfiguration m_configuration;
+    CardControlModules m_controlModules;
     CardTrafficLog m_trafficLog;
     std::vector<Output> m_outputs;
     std::vector<InputStatistics> m_statistics;
