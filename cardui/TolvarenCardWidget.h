@@ -69,6 +69,8 @@ public slots:
 
 private:
     void BuildOptionsMenu();
+    // One tab per control module after the "I/O" tab, sharing one read of the definitions.
+    void AddModuleTabs(int numModules);
     void CompleteOptionsMenu(bool trafficLogSupported);
     // Connects an entry to a slot of the parent window by name; disabled when there is none.
     void ConnectToParentSlot(QAction* action, const char* slotSignature);
