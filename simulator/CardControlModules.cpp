@@ -1,5 +1,6 @@
 #include "simulator/CardControlModules.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -99,8 +100,9 @@ void AddModuleC(std::vector<CardControlModules::Parameter>& p)
 
 ByteVec PackedText(const std::string& text)
 {
-    ByteVec packed{stringTag};
-    packed.insert(packed.end(), text.begin(), text.end());
+    ByteVec packed(1 + text.size());
+    packed[0] = stringTag;
+    std::copy(text.begin(), text.end(), packed.begin() + 1);
     return packed;
 }
 
