@@ -19,8 +19,8 @@ class TolvarenCardWidget;
 }
 
 // The card face: a header with the card's health, identity and options menu, a body holding the
-// card details (one row per I/O point) and a footer with firmware, hardware revision and board
-// voltage. The main window creates one after each full gathering and refreshes it from every
+// card details (one row per I/O point) and, for a card with control modules, one parameter tab
+// per module, and a footer with firmware, hardware revision and board voltage. The main window creates one after each full gathering and refreshes it from every
 // later one.
 //
 // Threads: user-interface thread only.
