@@ -14,6 +14,8 @@ const int illegalDataValue = 3;
 const unsigned char stringTag = 2;
 const std::size_t maxTextLength = 40;
 const std::size_t enumEntriesPerReply = 2;
+const std::int64_t wavePeriodMs = 20000;
+const double waveAmplitude = 12.0; // raw steps
 
 // Flag bits of a definition.
 const std::uint16_t divide = 0x0100;
@@ -195,6 +197,23 @@ void CardControlModules::AddNamedVariable(const Parameter& p, CardNamedVariables
     }
     variables.Add(
         name, [this, name] { return m_values[name]; }, writer);
+}
+
+void CardControlModules::Refresh(RegisterMap& input, std::int64_t nowMs) const
+{
+    const double pi = 3.14159265358979323846;
+    const double cycles = double(nowMs % wavePeriodMs) / double(wavePeriodMs);
+    for (std::size_t i = 0; i < m_parameters.size(); ++i) {
+        const Parameter& p = m_parameters[i];
+        if ((p.flags & storageMask) != inputRegister)
+            continue;
+        // Each its own phase, so that they do not all move together.
+        const double wave = std::sin(2.0 * pi * cycles + double(i)) - std::sin(double(i));
+        double raw = std::round(p.value + waveAmplitude * wave);
+        if (p.flags & unsignedRaw)
+            raw = std::min(100.0, std::max(0.0, raw));
+        input[p.address] = CardBytes::U16(static_cast<std::uint16_t>(static_cast<int>(raw)));
+    }
 }
 
 int CardControlModules::HandleDefinition(const ByteVec& arguments, ByteVec& payload) const

@@ -49,6 +49,11 @@ public:
                  RegisterMap& input, BitMap& coils,
                  BitMap& discreteInputs, CardNamedVariables& variables);
 
+    // Moves the measured values (the input-register parameters: temperatures, valve positions)
+    // along slow waves about their starting values, as the plant's do; at time 0 each is at its
+    // starting value.
+    void Refresh(RegisterMap& input, std::int64_t nowMs) const;
+
     // Sub-command 9: parameter index (2 bytes) -> its definition; empty past the last.
     int HandleDefinition(const ByteVec& arguments, ByteVec& payload) const;
     // Sub-command 10: parameter index and values already read (2 bytes each) -> up to two

@@ -418,6 +418,7 @@ void FullCardSimulator::RefreshDynamicEntries(std::int64_t nowMs)
 {
     RegisterMap& input = InputRegisters();
     RegisterMap& holding = HoldingRegisters();
+    m_controlModules.Refresh(input, nowMs);
     for (unsigned i = 0; i < numInputs; ++i) {
         input[baseValue + i] =
             CardBytes::Float(SimulatedPlant::InputValue(i, SetupOf(true, i), nowMs));

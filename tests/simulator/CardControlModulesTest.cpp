@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,9 @@ protected:
         return module;
     }
 
-    FullCardSimulator card;
+    // At time 0 the measured values are at their starting values.
+    std::atomic<std::uint64_t> nowMs{0};
+    FullCardSimulator card{[this] { return nowMs.load(); }};
     ModbusMasterDatalink datalink{&card};
     TolvarenCommsCommon comms{datalink};
     CardParamsVec all = comms.GetParameterDefinitions().get();
@@ -58,6 +61,21 @@ TEST_F(CardControlModulesTest, ModulesListEveryKindOfParameterAndShowTheirValues
                                         "-3.5", "12.5", "42", "Comfort", "4500", "1.50", "0"}));
     CardParamsAccessor c(Module('C'), datalink);
     EXPECT_EQ(c.ReadAllValues().get(), std::vector<std::string>{"1200"});
+
+    // The measured values move with time; the valves stay within 0 to 100 %.
+    nowMs = 5000;
+    const std::vector<std::string> later = accessor.ReadAllValues().get();
+    EXPECT_NE(later[5], "61.2");
+    EXPECT_NE(later[6], "-3.5");
+    CardParamsAccessor b(Module('B'), datalink);
+    for (std::uint64_t t : {0u, 4000u, 9000u, 15000u}) {
+        nowMs = t;
+        const std::vector<std::string> zones = b.ReadAllValues().get();
+        for (std::size_t i = 1; i < 32; i += 2) {
+            const int valve = std::stoi(zones[i]);
+            EXPECT_TRUE(valve >= 0 && valve <= 100) << valve;
+        }
+    }
 }
 
 TEST_F(CardControlModulesTest, WritesOfEveryWritableKindAreKept)
