@@ -1,9 +1,7 @@
 #include "app/EventLoopTrackingApp.h"
 
-#include <atomic>
 #include <exception>
 
-#include <QKeyEvent>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QWidget>
@@ -16,8 +14,6 @@
 #include "comms/ExceptionWithString.h"
 
 namespace {
-
-std::atomic<bool> g_rKeyDown{false};
 
 std::unique_ptr<QtSlotCallPackage> CopyOf(const QtSlotCallPackage& call)
 {
@@ -42,11 +38,6 @@ void EventLoopTrackingApp::PostSlotCall(const QtSlotCallPackage& call)
     if (!app)
         boost::throw_exception(ExceptionWithString("EventLoopTrackingApp not in use"));
     app->DeferOrInvoke(call);
-}
-
-bool EventLoopTrackingApp::IsRKeyDown()
-{
-    return g_rKeyDown.load();
 }
 
 void EventLoopTrackingApp::DeferOrInvoke(const QtSlotCallPackage& call)
@@ -88,7 +79,6 @@ bool EventLoopTrackingApp::notify(QObject* receiver, QEvent* event)
     ++m_dispatchDepth;
     bool result = false;
     try {
-        TrackKeys(event);
         result = QApplication::notify(receiver, event);
         NudgeNewTopLevelWindow(receiver, event);
     } catch (const std::exception& e) {
@@ -132,24 +122,6 @@ void EventLoopTrackingApp::ShowCriticalErrorAndQuit(const char* what)
         m_criticalBox = nullptr;
     }
     QCoreApplication::quit();
-}
-
-void EventLoopTrackingApp::TrackKeys(QEvent* event)
-{
-    switch (event->type()) {
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease: {
-        auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_R && !key->isAutoRepeat())
-            g_rKeyDown.store(event->type() == QEvent::KeyPress);
-        break;
-    }
-    case QEvent::ApplicationDeactivate:
-        g_rKeyDown.store(false);
-        break;
-    default:
-        break;
-    }
 }
 
 void EventLoopTrackingApp::NudgeNewTopLevelWindow(QObject* receiver, QEvent* event)

@@ -11,10 +11,10 @@ class QtSlotCallPackage;
 // The program's application object. It counts how deeply event dispatch is nested, so that
 // slot calls that replace whole windows (PostSlotCall) never run inside a modal loop opened by an
 // event handler; it turns any std::exception escaping an event handler into one critical box
-// followed by an orderly quit; it gives every top-level window its one-pixel nudge (DpiHackery);
-// and it records whether the R key is held, for the raw-value display of point rows.
+// followed by an orderly quit; and it gives every top-level window its one-pixel nudge
+// (DpiHackery).
 //
-// Threads: user-interface thread only, except IsRKeyDown, which may be read from any thread.
+// Threads: user-interface thread only.
 class EventLoopTrackingApp : public QApplication
 {
     Q_OBJECT
@@ -28,10 +28,6 @@ public:
     // the target has been destroyed by then. Throws ExceptionWithString
     // "EventLoopTrackingApp not in use" when the application object is of another type.
     static void PostSlotCall(const QtSlotCallPackage& call);
-
-    // True between a press and a release of Qt::Key_R seen by the application (cleared when the
-    // application loses the focus, which may swallow the release).
-    static bool IsRKeyDown();
 
     bool notify(QObject* receiver, QEvent* event) override;
 
@@ -50,7 +46,6 @@ private:
     static void Invoke(const QtSlotCallPackage& call);
     void DrainDeferredCalls();
     void ShowCriticalErrorAndQuit(const char* what);
-    void TrackKeys(QEvent* event);
     void NudgeNewTopLevelWindow(QObject* receiver, QEvent* event);
 
     int m_dispatchDepth = 0;

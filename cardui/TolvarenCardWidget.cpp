@@ -10,10 +10,15 @@
 #include <QPalette>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <boost/make_shared.hpp>
 
 #include "app/PostMessageBox.h"
 #include "async/FutureThen.h"
 #include "cardui/CardDetailsWidget.h"
+#include "cardui/CardParamsWidget.h"
 #include "comms/ExceptionWithString.h"
 #include "graphs/AskCsvFileName.h"
 #include "protocol/HistoricalDataDownloader.h"
@@ -115,6 +120,7 @@ void TolvarenCardWidget::UpdateFromSnapshot(TolvarenSnapshotGatherer* gatherer)
 
         if (s.numControlModules > 0) {
             m_currentScrollArea = m_ui->detailsContainerTabbed;
+            AddModuleTabs(s.numControlModules);
             m_ui->stackedWidget->setCurrentWidget(m_ui->tabsPage);
         } else {
             m_currentScrollArea = m_ui->detailsContainerSingle;
@@ -305,7 +311,29 @@ void TolvarenCardWidget::on_resetOccurredLabel_linkActivated(QString)
     }
 }
 
-void TolvarenCardWidget::HandleModuleNamedChanged(QString) {}
+void TolvarenCardWidget::AddModuleTabs(int numModules)
+{
+    const auto shared = boost::make_shared<SharedCardParams>();
+    for (int i = 0; i < numModules; ++i) {
+        auto* page = new QWidget;
+        auto* layout = new QVBoxLayout(page);
+        layout->setSpacing(0);
+        layout->setContentsMargins(0, 0, 0, 0);
+        auto* params = new CardParamsWidget(i, shared, *m_datalink, page);
+        layout->addWidget(params);
+        connect(params, SIGNAL(ModuleNameChanged(QString)), this,
+                SLOT(HandleModuleNamedChanged(QString)));
+        m_ui->tabWidget->addTab(page, QStringLiteral("Loading..."));
+    }
+}
+
+void TolvarenCardWidget::HandleModuleNamedChanged(QString newName)
+{
+    auto* params = qobject_cast<CardParamsWidget*>(sender());
+    if (!params)
+        return;
+    m_ui->tabWidget->setTabText(params->ModuleIndex() + 1, newName.trimmed());
+}
 void TolvarenCardWidget::ShowModbusTraffic()
 {
     CommsTrafficWindow* traffic = nullptr;

@@ -19,8 +19,8 @@ class TolvarenCardWidget;
 }
 
 // The card face: a header with the card's health, identity and options menu, a body holding the
-// card details (one row per I/O point) and a footer with firmware, hardware revision and board
-// voltage. The main window creates one after each full gathering and refreshes it from every
+// card details (one row per I/O point) and, for a card with control modules, one parameter tab
+// per module, and a footer with firmware, hardware revision and board voltage. The main window creates one after each full gathering and refreshes it from every
 // later one.
 //
 // Threads: user-interface thread only.
@@ -69,6 +69,8 @@ public slots:
 
 private:
     void BuildOptionsMenu();
+    // One tab per control module after the "I/O" tab, sharing one read of the definitions.
+    void AddModuleTabs(int numModules);
     void CompleteOptionsMenu(bool trafficLogSupported);
     // Connects an entry to a slot of the parent window by name; disabled when there is none.
     void ConnectToParentSlot(QAction* action, const char* slotSignature);

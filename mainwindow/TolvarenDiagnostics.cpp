@@ -527,17 +527,3 @@ void TolvarenDiagnostics::ImportFromCsv()
     }
     RefreshEverything();
 }
-
-void TolvarenDiagnostics::keyPressEvent(QKeyEvent* event)
-{
-    if (event->key() == Qt::Key_F5) {
-        RefreshEverything();
-        return;
-    }
-    if (event->key() == Qt::Key_F12 && event->modifiers() == Qt::ControlModifier) {
-        if (!m_cardWidget)
-            on_simulateInputCardButton_clicked();
-        return;
-    }
-    QMainWindow::keyPressEvent(event);
-}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -43,6 +44,11 @@ class TolvarenDiagnostics : public QMainWindow,
     Q_OBJECT
 
 public:
+    // The EEPROM wipe gives up at this address if the card has refused none before it: well past
+    // any card's EEPROM, so that a card or link that never refuses cannot keep the window busy
+    // for ever.
+    static constexpr std::uint32_t eeWipeAddressBound = 1u << 20;
+
     // settingsGroup: the group of this window's keys in the settings store ("MainWindow", or
     // "OutputWindow" for a second window). flags are combined with the maximize and close hints.
     TolvarenDiagnostics(QString settingsGroup, QWidget* parent = nullptr,
@@ -121,6 +127,16 @@ private:
     // Takes back the busy cursor of RefreshEverything, if it is shown.
     void RestoreBusyCursor();
     void PostResetToBeginning(bool forceFullReset, int errorCode);
+
+    // The factory service functions, opened by typing their codes (ServiceKeyRing).
+    void RunService(int service);
+    // Raises the calibration window if one is open; only for a manually chosen port.
+    void RunCalibrationEntry();
+    void ShowCardBuildDate();
+    void ShowNamedVariables();
+    // Fills the card's EEPROM with 0xFF in 128-byte writes until the card refuses an address,
+    // then restarts the card and re-reads it.
+    void WipeEeprom();
 
     QString m_settingsGroup;
     int m_preferredPort = 0;

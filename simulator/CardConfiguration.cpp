@@ -113,24 +113,6 @@ int CardConfiguration::HandleWriteNext(const ByteVec& arguments)
     return 0;
 }
 
-// Definition 0: name length, name, units length, units, address, flags; none after it.
-int CardConfiguration::HandleParameterDefinition(const ByteVec& arguments, ByteVec& payload) const
-{
-    if (arguments.size() != 2)
-        return illegalDataValue;
-    if (CardBytes::ReadU16(arguments, 0) != 0)
-        return 0;
-    const std::string name = "CM1.Setpoint";
-    const std::string units = "C";
-    payload.push_back(static_cast<unsigned char>(name.size()));
-    payload.insert(payload.end(), name.begin(), name.end());
-    payload.push_back(static_cast<unsigned char>(units.size()));
-    payload.insert(payload.end(), units.begin(), units.end());
-    CardBytes::AppendU16(payload, 2000);
-    CardBytes::AppendU16(payload, 0);
-    return 0;
-}
-
 int CardConfiguration::HandleEeRead(const ByteVec& arguments, ByteVec& payload) const
 {
     if (arguments.size() != 5)

@@ -30,7 +30,6 @@ public:
     int HandleReadNext(const ByteVec& arguments, ByteVec& payload);
     int HandleWriteStart(const ByteVec& arguments);
     int HandleWriteNext(const ByteVec& arguments);
-    int HandleParameterDefinition(const ByteVec& arguments, ByteVec& payload) const;
     int HandleEeRead(const ByteVec& arguments, ByteVec& payload) const;
     int HandleEeWrite(const ByteVec& arguments);
 

@@ -59,6 +59,8 @@ const char configText[] = "KTV-ROLM-73C6E (simulated), serial 1207\n"
                           "Switch 6: off = 115200 baud, 8N1\n"
                           "Switch 7: on = bus termination fitted\n"
                           "24 inputs, 24 outputs";
+const char buildDate[] = "Nov 30 2026 14:05:12";
+
 static_assert(sizeof configText - 1 <= VendorCommandFrame::maxPayload,
               "the configuration text fits in one reply");
 
@@ -113,6 +115,7 @@ FullCardSimulator::FullCardSimulator(const CardModel& model, const Clock& clock)
     AddNamedVariables();
     AddVendorCommands();
     AddCalibrationCommands();
+    AddControlModules();
 }
 
 void FullCardSimulator::SetClock(const Clock& clock)
@@ -213,7 +216,6 @@ void FullCardSimulator::AddNamedVariables()
     v.Add("SecondsSinceReset", [this] {
         return CardNamedVariables::PackedUInt32(static_cast<std::uint32_t>(NowMs() / 1000));
     });
-    v.Add("~NumControlModules", [] { return CardNamedVariables::PackedFloat(0.0f); });
     v.AddFloat("OutputsToSafeMinutes", m_softDogMinutes);
     for (unsigned i = 0; i < m_model.NumOutputs(); ++i)
         v.AddFloat("ProfiledSafeVal[" + std::to_string(i) + "]", m_safeValues[i]);
@@ -333,9 +335,6 @@ void FullCardSimulator::AddConfigurationCommands()
     SetVendorCommand(4, [&c](const ByteVec& arguments, ByteVec&, std::int64_t) {
         return c.HandleWriteNext(arguments);
     });
-    SetVendorCommand(9, [&c](const ByteVec& arguments, ByteVec& payload, std::int64_t) {
-        return c.HandleParameterDefinition(arguments, payload);
-    });
     SetVendorCommand(15, [](const ByteVec& arguments, ByteVec&, std::int64_t) {
         if (arguments != ByteVec{15})
             return illegalDataValue; // the key guards against clearing by accident
@@ -353,6 +352,29 @@ void FullCardSimulator::AddConfigurationCommands()
         m_configuration.Restart();
         Coils()[912] = true;
         return NoReply;
+    });
+}
+
+// Its control modules' parameters, their values and names, and the card's build date.
+void FullCardSimulator::AddControlModules()
+{
+    SetVendorCommand(8, [](const ByteVec&, ByteVec& payload, std::int64_t) {
+        payload.assign(buildDate, buildDate + sizeof buildDate - 1);
+        return 0;
+    });
+    // The cards of a calibration rig have no control modules.
+    if (!m_model.IsDefault()) {
+        m_namedVariables.Add("~NumControlModules",
+                             [] { return CardNamedVariables::PackedFloat(0.0f); });
+        return;
+    }
+    CardControlModules& m = m_controlModules;
+    m.Install(HoldingRegisters(), InputRegisters(), Coils(), DiscreteInputs(), m_namedVariables);
+    SetVendorCommand(9, [&m](const ByteVec& arguments, ByteVec& payload, std::int64_t) {
+        return m.HandleDefinition(arguments, payload);
+    });
+    SetVendorCommand(10, [&m](const ByteVec& arguments, ByteVec& payload, std::int64_t) {
+        return m.HandleEnumDefinition(arguments, payload);
     });
 }
 
@@ -493,6 +515,8 @@ void FullCardSimulator::RefreshDynamicEntries(std::int64_t nowMs)
 {
     RegisterMap& input = InputRegisters();
     RegisterMap& holding = HoldingRegisters();
+    if (m_model.IsDefault())
+        m_controlModules.Refresh(input, nowMs);
     for (unsigned i = 0; i < m_model.NumInputs(); ++i) {
         if (m_analogInputs) {
             RefreshAnalogInput(i);

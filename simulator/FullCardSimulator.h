@@ -8,6 +8,7 @@
 
 #include "simulator/CardCalibrationStore.h"
 #include "simulator/CardConfiguration.h"
+#include "simulator/CardControlModules.h"
 #include "simulator/CardHistory.h"
 #include "simulator/CardModel.h"
 #include "simulator/CardNamedVariables.h"
@@ -25,8 +26,8 @@
 // variables are read and written; the configuration image's parts (configuration data, EE memory
 // with a Control Module block, clearing the notes) are kept and restored exactly, and a restart
 // request is obeyed without a reply, as a card does; the traffic log holds the frames the card
-// really received and sent; the configuration text describes its dip switches; notes are
-// DEDOCardSimulator's.
+// really received and sent; the configuration text describes its dip switches; three control
+// modules list their parameters (CardControlModules); notes are DEDOCardSimulator's.
 //
 // Built for another CardModel it is that card (a Tolvaren Input or Output Card, an older
 // register map, another hardware revision or serial number) with the same features, so the tool
@@ -123,6 +124,7 @@ private:
     // Sub-command 19; before register-map version 8 a card answers a list of floats.
     int ReadNamedVariable(const ByteVec& arguments, ByteVec& payload) const;
     void RefreshAnalogInput(unsigned index);
+    void AddControlModules();
 
     int ReadInputRegisters(const ByteVec& request, ByteVec& reply);
     // Writes the table entries that move with time or follow other entries.
@@ -143,6 +145,7 @@ private:
     LiveDataFeed m_liveData;
     CardHistory m_history;
     CardConfiguration m_configuration;
+    CardControlModules m_controlModules;
     CardTrafficLog m_trafficLog;
     std::vector<Output> m_outputs;
     std::vector<InputStatistics> m_statistics;

@@ -228,33 +228,6 @@ TEST(EventLoopTrackingAppTest, AThrowingSlotGivesOneCriticalBoxThenTheLoopEnds)
     EXPECT_EQ(clicks, 1);
 }
 
-TEST(EventLoopTrackingAppTest, RecordsTheRKeyApplicationWide)
-{
-    QWidget window;
-    window.show();
-    auto send = [&](QEvent::Type type, int key, bool autoRepeat = false) {
-        QKeyEvent event(type, key, Qt::NoModifier, QString(), autoRepeat);
-        QApplication::sendEvent(&window, &event);
-    };
-    EXPECT_FALSE(EventLoopTrackingApp::IsRKeyDown());
-    send(QEvent::KeyPress, Qt::Key_R);
-    EXPECT_TRUE(EventLoopTrackingApp::IsRKeyDown());
-    send(QEvent::KeyPress, Qt::Key_T);
-    send(QEvent::KeyRelease, Qt::Key_T);
-    EXPECT_TRUE(EventLoopTrackingApp::IsRKeyDown());
-    // Auto-repeat sends release and press pairs while the key stays down.
-    send(QEvent::KeyRelease, Qt::Key_R, true);
-    EXPECT_TRUE(EventLoopTrackingApp::IsRKeyDown());
-    send(QEvent::KeyRelease, Qt::Key_R);
-    EXPECT_FALSE(EventLoopTrackingApp::IsRKeyDown());
-
-    // Losing the focus may swallow the release.
-    send(QEvent::KeyPress, Qt::Key_R);
-    QEvent deactivate(QEvent::ApplicationDeactivate);
-    QApplication::sendEvent(App(), &deactivate);
-    EXPECT_FALSE(EventLoopTrackingApp::IsRKeyDown());
-}
-
 TEST(EventLoopTrackingAppTest, EachTopLevelWindowIsNudgedOncePixelRightAfterItsFirstShow)
 {
     QWidget window;

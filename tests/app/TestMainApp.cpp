@@ -1,6 +1,6 @@
 // The main of the application-layer and main-window tests: like the support library's GUI main,
 // but the application object is the program's own EventLoopTrackingApp (deferred slot calls,
-// the critical box, the key record). Being part of the executable, this main is the one linked.
+// the critical box). Being part of the executable, this main is the one linked.
 #include <cstdlib>
 
 #include <QSettings>

@@ -56,7 +56,7 @@ TEST_F(FullCardSimulatorTest, FullGatheringShowsEveryFeatureAndValuesMove)
     ASSERT_TRUE(first.scalingProfiles);
     EXPECT_EQ(first.scalingProfiles->at(43).name, "Thermistor 10K4A1 HIGH");
     EXPECT_TRUE(first.trafficLogSupported);
-    EXPECT_EQ(first.numControlModules, 0);
+    EXPECT_EQ(first.numControlModules, 3);
     EXPECT_TRUE(first.healthy);
     EXPECT_TRUE(first.calibrated);
     EXPECT_TRUE(first.resetOccurred);
