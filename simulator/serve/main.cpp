@@ -43,7 +43,8 @@ const char usage[] =
     "  --rig input        an Input Card to calibrate (COM300) and the calibration board\n"
     "                     (COM301, always 9600 baud) routing its references to the card\n"
     "  --rig output       a calibrated Input Card (COM300) measuring an Output Card (COM301);\n"
-    "                     type j and Enter to fit or remove the jumpers for current\n"
+    "                     type j and Enter (or send SIGUSR1) to fit or remove the jumpers\n"
+    "                     for current\n"
     "  --card-version N   register-map version of the rig's cards (default 10)\n"
     "  --hardware-rev N   hardware revision of the rig's cards (default 3)\n"
     "  --seed N           draws the rig's true errors (default 1)\n"
@@ -173,6 +174,9 @@ void ReadCommands(RigServer& rig, const std::atomic<bool>& stop)
 
 int ServeRig(const Options& options, sigset_t& stopSignals)
 {
+    // SIGUSR1 toggles the jumpers; blocked before the rig's threads start, like the others.
+    sigaddset(&stopSignals, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     const bool input = options.rig == "input";
     RigServer rig(input ? CalibrationRig::Kind::InputCard : CalibrationRig::Kind::OutputCard,
                   options.setup, options.noise, options.line);
@@ -186,7 +190,8 @@ int ServeRig(const Options& options, sigset_t& stopSignals)
               << rig.ToolPath(1) << ", " << (input ? 9600u : options.line.baudRate) << " baud, "
               << pacing << "\n";
     if (!input)
-        std::cout << "Type j and Enter to fit or remove the jumpers for current (removed now).\n";
+        std::cout << "Type j and Enter (or send SIGUSR1) to fit or remove the jumpers for "
+                     "current (removed now).\n";
     if (options.showErrors)
         std::cout << "True errors of the rig:\n" << rig.ErrorsText();
     std::cout << "Start the tool with the line below:\nTOLVAREN_EXTRA_SERIAL_PORTS="
@@ -195,7 +200,13 @@ int ServeRig(const Options& options, sigset_t& stopSignals)
     std::atomic<bool> stop{false};
     std::thread commands([&] { ReadCommands(rig, stop); });
     int signal = 0;
-    sigwait(&stopSignals, &signal);
+    for (;;) {
+        sigwait(&stopSignals, &signal);
+        if (signal != SIGUSR1)
+            break;
+        std::cout << "Jumpers for current " << (rig.ToggleJumpers() ? "fitted" : "removed")
+                  << std::endl;
+    }
     stop = true;
     commands.join();
     std::cout << "Stopped (" << strsignal(signal) << ")" << std::endl;
