@@ -17,9 +17,8 @@ void CalibReporter::Check(bool invoked)
 void CalibReporter::ReportValue(unsigned index, double raw)
 {
     Check(QMetaObject::invokeMethod(m_window, "HandleNewCalibVal", Qt::AutoConnection,
-                                    Q_ARG(int, path), Q_ARG(int, int(index)),
-                                    Q_ARG(int, refPoint), Q_ARG(double, theoretical),
-                                    Q_ARG(double, raw)));
+                                    Q_ARG(int, path), Q_ARG(int, int(index)), Q_ARG(int, refPoint),
+                                    Q_ARG(double, theoretical), Q_ARG(double, raw)));
 }
 
 void CalibReporter::Log(const std::string& text)
@@ -30,8 +29,8 @@ void CalibReporter::Log(const std::string& text)
 
 void CalibReporter::FinishedWithSuccess()
 {
-    Check(QMetaObject::invokeMethod(m_window, "CalibrationFinishedWithSuccess",
-                                    Qt::AutoConnection));
+    Check(
+        QMetaObject::invokeMethod(m_window, "CalibrationFinishedWithSuccess", Qt::AutoConnection));
 }
 
 void CalibReporter::FinishedWithError(const QString& message)

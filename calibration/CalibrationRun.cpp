@@ -47,11 +47,10 @@ void WriteBackup(CalibRunContext& context, const ByteVec& image)
 {
     const QString path = QString::fromStdString(context.inputs.logBasePath + ".dat");
     QSaveFile file(path);
-    const bool written =
-        file.open(QIODevice::WriteOnly) &&
-        file.write(reinterpret_cast<const char*>(image.data()), qint64(image.size())) ==
-            qint64(image.size()) &&
-        file.commit();
+    const bool written = file.open(QIODevice::WriteOnly) &&
+                         file.write(reinterpret_cast<const char*>(image.data()),
+                                    qint64(image.size())) == qint64(image.size()) &&
+                         file.commit();
     if (!written) {
         context.reporter.Log("Could not write the backup file " + path.toStdString() + ": " +
                              file.errorString().toStdString());

@@ -20,8 +20,7 @@ const unsigned numPoints = CalibResults::numPoints;
 // Every input open on the low-range resistance path: the rail through the pull-up.
 const std::uint8_t railPathCode = 4;
 
-std::string ValueRow(const std::string& label, const RawValues& values, double minus,
-                     int decimals)
+std::string ValueRow(const std::string& label, const RawValues& values, double minus, int decimals)
 {
     std::string row = LabelCell(label);
     for (unsigned i = 0; i < numPoints; ++i)
@@ -72,8 +71,8 @@ void InputCardCalibrator::MeasureAllInputs(RawValues& values, std::uint8_t pathC
     }
 }
 
-void InputCardCalibrator::CalibrateInputPath(int path, unsigned selA, double realA,
-                                             unsigned selB, double realB)
+void InputCardCalibrator::CalibrateInputPath(int path, unsigned selA, double realA, unsigned selB,
+                                             double realB)
 {
     m_reporter.path = path;
     const bool resistance = path == LowResistancePath || path == HighResistancePath;
@@ -147,9 +146,12 @@ void InputCardCalibrator::StoreInputCalibration(double inductorResistance)
 {
     const float inductor = static_cast<float>(inductorResistance);
     const CalibResults::PointValues blocks[] = {
-        m_results.Intercepts(VoltagePath),          m_results.Gradients(VoltagePath),
-        m_results.Intercepts(CurrentPath),          m_results.Gradients(CurrentPath),
-        {},                                         m_results.PullUpOhms(LowResistancePath),
+        m_results.Intercepts(VoltagePath),
+        m_results.Gradients(VoltagePath),
+        m_results.Intercepts(CurrentPath),
+        m_results.Gradients(CurrentPath),
+        {},
+        m_results.PullUpOhms(LowResistancePath),
         m_results.PullUpOhms(HighResistancePath),
     };
     auto write = [this](std::uint8_t block, const float* values, std::size_t count) {
@@ -180,16 +182,14 @@ void InputCardCalibrator::RunProcedure(CalibRunContext& context, TolvarenCommsCo
     std::unique_ptr<CalibBoard> board(new CalibBoard(inputs.boardPort));
     board->Link().Transact(CalibBoardCommands::Ping);
 
-    InputCardCalibrator calibrator(inputs.allowedJitterVR, reporter, *board, card,
-                                   context.sleep);
+    InputCardCalibrator calibrator(inputs.allowedJitterVR, reporter, *board, card, context.sleep);
 
     context.activity = "doing voltage calibration";
     reporter.Log("Calibrating voltage measurement...");
     if (fineTiming)
         settings.SetTiming(1050, 0, 0, 0);
-    calibrator.CalibrateInputPath(VoltagePath, CalibBoardCommands::SelectReferenceA,
-                                  params.voltsA, CalibBoardCommands::SelectReferenceB,
-                                  params.voltsB);
+    calibrator.CalibrateInputPath(VoltagePath, CalibBoardCommands::SelectReferenceA, params.voltsA,
+                                  CalibBoardCommands::SelectReferenceB, params.voltsB);
     if (fineTiming)
         settings.SetTiming(50, 1050, 0, 1);
 

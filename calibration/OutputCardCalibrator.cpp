@@ -21,8 +21,8 @@ namespace {
 
 const unsigned numPoints = CalibResults::numPoints;
 
-std::string ValueRow(const std::string& label, unsigned first, const std::function<double(unsigned)>& value,
-                     int decimals)
+std::string ValueRow(const std::string& label, unsigned first,
+                     const std::function<double(unsigned)>& value, int decimals)
 {
     std::string row = LabelCell(label);
     for (unsigned i = first; i < numPoints; ++i)
@@ -103,8 +103,7 @@ void OutputCardCalibrator::GenerateAndMeasure(RawValues& values, std::uint16_t c
 {
     const CalibSettings& settings = CalibSettings::Instance();
     for (unsigned i = first; i < numPoints; ++i) {
-        m_outputCard
-            .WriteSingleRegister(std::uint16_t(TolvarenCommsCommon::baseRawValue + i), code)
+        m_outputCard.WriteSingleRegister(std::uint16_t(TolvarenCommsCommon::baseRawValue + i), code)
             .get();
     }
     m_sleep(settings.initialSettleMs);
@@ -130,11 +129,11 @@ void OutputCardCalibrator::CalibrateOutputPath(int path, double realA, double re
 
     RawValues rawA{}, rawB{};
     m_reporter.refPoint = 0;
-    GenerateAndMeasure(rawA, OutputCodeToWrite(theoA),
-                       [&](unsigned i) { return mapping.Map(i, realA); }, first);
+    GenerateAndMeasure(
+        rawA, OutputCodeToWrite(theoA), [&](unsigned i) { return mapping.Map(i, realA); }, first);
     m_reporter.refPoint = 1;
-    GenerateAndMeasure(rawB, OutputCodeToWrite(theoB),
-                       [&](unsigned i) { return mapping.Map(i, realB); }, first);
+    GenerateAndMeasure(
+        rawB, OutputCodeToWrite(theoB), [&](unsigned i) { return mapping.Map(i, realB); }, first);
 
     RawValues measuredA{}, measuredB{};
     for (unsigned i = first; i < numPoints; ++i) {
@@ -153,16 +152,18 @@ void OutputCardCalibrator::CalibrateOutputPath(int path, double realA, double re
     m_reporter.Log(numbers);
     const auto intercepts = m_results.Intercepts(path);
     const auto gradients = m_results.Gradients(path);
-    m_reporter.Log(ValueRow("Ref A read value:", first, [&](unsigned i) { return measuredA[i]; }, 3));
-    m_reporter.Log(
-        ValueRow("Ref A discrepancies:", first, [&](unsigned i) { return measuredA[i] - realA; }, 3));
-    m_reporter.Log(ValueRow("Ref B read value:", first, [&](unsigned i) { return measuredB[i]; }, 3));
-    m_reporter.Log(
-        ValueRow("Ref B discrepancies:", first, [&](unsigned i) { return measuredB[i] - realB; }, 3));
-    m_reporter.Log(
-        ValueRow("Fitted intercepts:", first, [&](unsigned i) { return double(intercepts[i]); }, 5));
-    m_reporter.Log(
-        ValueRow("Fitted gradients:", first, [&](unsigned i) { return double(gradients[i]); }, 5));
+    m_reporter.Log(ValueRow(
+        "Ref A read value:", first, [&](unsigned i) { return measuredA[i]; }, 3));
+    m_reporter.Log(ValueRow(
+        "Ref A discrepancies:", first, [&](unsigned i) { return measuredA[i] - realA; }, 3));
+    m_reporter.Log(ValueRow(
+        "Ref B read value:", first, [&](unsigned i) { return measuredB[i]; }, 3));
+    m_reporter.Log(ValueRow(
+        "Ref B discrepancies:", first, [&](unsigned i) { return measuredB[i] - realB; }, 3));
+    m_reporter.Log(ValueRow(
+        "Fitted intercepts:", first, [&](unsigned i) { return double(intercepts[i]); }, 5));
+    m_reporter.Log(ValueRow(
+        "Fitted gradients:", first, [&](unsigned i) { return double(gradients[i]); }, 5));
 }
 
 void OutputCardCalibrator::StoreOutputCalibration()
@@ -211,8 +212,7 @@ void OutputCardCalibrator::RunProcedure(CalibRunContext& context, TolvarenCommsC
             reporter.Log("Calibrating current generation...");
             calibrator.SetAllowedJitter(inputs.allowedJitterI);
             try {
-                calibrator.CalibrateOutputPath(CurrentPath, params.milliAmpsA,
-                                               params.milliAmpsB);
+                calibrator.CalibrateOutputPath(CurrentPath, params.milliAmpsA, params.milliAmpsB);
                 calibrator.SetAllowedJitter(inputs.allowedJitterVR);
                 break;
             } catch (const std::exception& e) {
