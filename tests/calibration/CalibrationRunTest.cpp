@@ -439,7 +439,7 @@ TEST_F(OutputCalibrationRunTest, OperatorRefusalsFailTheRunAndTheWatchdogComesBa
         Serve();
         if (c.refuseJumpers)
             window.onJumpers = [] { return false; };
-        else // jumpers never fitted: the outputs' voltage reads far off the current line
+        else // the current path is too noisy for its second reading, and no retry is wanted
             window.onJumpers = [this] {
                 served->Rig().SetNoise(8.0);
                 return true;
