@@ -137,6 +137,12 @@ void FullCardSimulator::SetVendorCommand(std::uint16_t subCommand, VendorCommand
     m_vendorCommands[subCommand] = std::move(command);
 }
 
+void FullCardSimulator::AnswerBusy(std::uint16_t subCommand, unsigned times)
+{
+    auto lock = LockState();
+    m_busyAnswers[subCommand] = times;
+}
+
 void FullCardSimulator::FillPoints()
 {
     RegisterMap& input = InputRegisters();
@@ -381,6 +387,11 @@ void FullCardSimulator::AddControlModules()
 int FullCardSimulator::HandleVendorCommand(std::uint16_t subCommand, const ByteVec& arguments,
                                            ByteVec& payload)
 {
+    const auto busy = m_busyAnswers.find(subCommand);
+    if (busy != m_busyAnswers.end() && busy->second > 0) {
+        --busy->second;
+        return 6;
+    }
     const auto command = m_vendorCommands.find(subCommand);
     if (command == m_vendorCommands.end())
         return DEDOCardSimulator::HandleVendorCommand(subCommand, arguments, payload);

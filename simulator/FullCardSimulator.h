@@ -83,6 +83,9 @@ public:
     void SetClock(const Clock& clock);
 
     void SetVendorCommand(std::uint16_t subCommand, VendorCommand command);
+    // The next times requests of subCommand are answered with exception 6 (busy), as a card
+    // still writing its flash does.
+    void AnswerBusy(std::uint16_t subCommand, unsigned times);
 
     int HandleRequest(unsigned char functionCode, const ByteVec& requestData,
                       ByteVec& replyData) override;
@@ -153,4 +156,5 @@ private:
     float m_softDogMinutes = 5.0f;
     CardCalibrationStore m_calibration;
     AnalogInputs m_analogInputs;
+    std::map<std::uint16_t, unsigned> m_busyAnswers;
 };

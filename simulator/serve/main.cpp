@@ -1,5 +1,6 @@
 // tolvaren-sim: serves the full simulated card on a pseudo-terminal, so that the tool (or any
-// other Modbus RTU master) talks to it through a serial port path as it would to a card.
+// other Modbus RTU master) talks to it through a serial port path as it would to a card; or a
+// calibration rig (two cards, or a card and the calibration board) on two of them.
 
 #include <cerrno>
 #include <csignal>
@@ -10,6 +11,10 @@
 #include <sstream>
 #include <string>
 
+#include <atomic>
+#include <thread>
+
+#include <poll.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +24,7 @@
 #include "simulator/FullCardSimulator.h"
 #include "simulator/SimulatorSerialBridge.h"
 #include "simulator/serve/PacedNullModem.h"
+#include "simulator/serve/RigServer.h"
 
 namespace {
 
@@ -32,6 +38,18 @@ const char usage[] =
     "  --no-pacing        pass bytes at once instead of at the line's pace\n"
     "  --reply-delay MS   hold every reply MS milliseconds longer (a USB adapter's latency)\n"
     "  --link PATH        also make PATH a symbolic link to the served port\n"
+    "\n"
+    "Calibration rig (instead of the full card; COM300 and COM301 in the tool):\n"
+    "  --rig input        an Input Card to calibrate (COM300) and the calibration board\n"
+    "                     (COM301, always 9600 baud) routing its references to the card\n"
+    "  --rig output       a calibrated Input Card (COM300) measuring an Output Card (COM301);\n"
+    "                     type j and Enter (or send SIGUSR1) to fit or remove the jumpers\n"
+    "                     for current\n"
+    "  --card-version N   register-map version of the rig's cards (default 10)\n"
+    "  --hardware-rev N   hardware revision of the rig's cards (default 3)\n"
+    "  --seed N           draws the rig's true errors (default 1)\n"
+    "  --noise COUNTS     peak noise on every reading, in ADC counts (default 0)\n"
+    "  --show-errors      print the rig's true errors\n"
     "  -h, --help         show this text\n";
 
 // The served port's number in the tool when the printed variable names only this path.
@@ -41,6 +59,10 @@ struct Options
 {
     PacedNullModem::Settings line;
     std::string link;
+    std::string rig; // empty, "input" or "output"
+    CalibrationRig::Setup setup;
+    double noise = 0.0;
+    bool showErrors = false;
 };
 
 [[noreturn]] void Refuse(const std::string& message)
@@ -83,6 +105,25 @@ Options Parse(int argc, char** argv)
             const double ms = Number(arg, value, 0, 60000, true);
             options.line.replyDelay = std::chrono::microseconds(std::llround(ms * 1000));
             ++i;
+        } else if (arg == "--rig") {
+            if (!value || (std::string(value) != "input" && std::string(value) != "output"))
+                Refuse("--rig needs input or output");
+            options.rig = value;
+            ++i;
+        } else if (arg == "--card-version") {
+            options.setup.registerMapVersion = std::uint16_t(Number(arg, value, 1, 65535, false));
+            ++i;
+        } else if (arg == "--hardware-rev") {
+            options.setup.hardwareRevision = std::uint16_t(Number(arg, value, 0, 65535, false));
+            ++i;
+        } else if (arg == "--seed") {
+            options.setup.seed = std::uint32_t(Number(arg, value, 0, 4294967295.0, false));
+            ++i;
+        } else if (arg == "--noise") {
+            options.noise = Number(arg, value, 0, 10000, true);
+            ++i;
+        } else if (arg == "--show-errors") {
+            options.showErrors = true;
         } else if (arg == "--link") {
             if (!value || !*value)
                 Refuse("--link needs a path");
@@ -108,6 +149,70 @@ void MakeLink(const std::string& target, const std::string& link)
         throw std::runtime_error("cannot make the link " + link + ": " + std::strerror(errno));
 }
 
+// Lines on standard input until stop: "j" toggles the rig's jumpers for current.
+void ReadCommands(RigServer& rig, const std::atomic<bool>& stop)
+{
+    std::string line;
+    while (!stop) {
+        pollfd in = {STDIN_FILENO, POLLIN, 0};
+        if (::poll(&in, 1, 100) <= 0)
+            continue;
+        char c = 0;
+        if (::read(STDIN_FILENO, &c, 1) != 1)
+            return; // end of input: nobody types any more
+        if (c != '\n') {
+            line += c;
+            continue;
+        }
+        if (line == "j") {
+            std::cout << "Jumpers for current " << (rig.ToggleJumpers() ? "fitted" : "removed")
+                      << std::endl;
+        }
+        line.clear();
+    }
+}
+
+int ServeRig(const Options& options, sigset_t& stopSignals)
+{
+    // SIGUSR1 toggles the jumpers; blocked before the rig's threads start, like the others.
+    sigaddset(&stopSignals, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    const bool input = options.rig == "input";
+    RigServer rig(input ? CalibrationRig::Kind::InputCard : CalibrationRig::Kind::OutputCard,
+                  options.setup, options.noise, options.line);
+    const char* pacing = options.line.paced ? "paced" : "not paced";
+    std::cout << "Calibration rig (" << (input ? "Input Card" : "Output Card")
+              << "), register-map version " << options.setup.registerMapVersion
+              << ", hardware revision " << options.setup.hardwareRevision << ":\n"
+              << "  COM300 " << (input ? "Input Card under test" : "measuring Input Card") << ": "
+              << rig.ToolPath(0) << ", " << options.line.baudRate << " baud, " << pacing << "\n"
+              << "  COM301 " << (input ? "calibration board" : "Output Card under test") << ": "
+              << rig.ToolPath(1) << ", " << (input ? 9600u : options.line.baudRate) << " baud, "
+              << pacing << "\n";
+    if (!input)
+        std::cout << "Type j and Enter (or send SIGUSR1) to fit or remove the jumpers for "
+                     "current (removed now).\n";
+    if (options.showErrors)
+        std::cout << "True errors of the rig:\n" << rig.ErrorsText();
+    std::cout << "Start the tool with the line below:\nTOLVAREN_EXTRA_SERIAL_PORTS="
+              << rig.ToolPath(0) << ":" << rig.ToolPath(1) << std::endl;
+
+    std::atomic<bool> stop{false};
+    std::thread commands([&] { ReadCommands(rig, stop); });
+    int signal = 0;
+    for (;;) {
+        sigwait(&stopSignals, &signal);
+        if (signal != SIGUSR1)
+            break;
+        std::cout << "Jumpers for current " << (rig.ToggleJumpers() ? "fitted" : "removed")
+                  << std::endl;
+    }
+    stop = true;
+    commands.join();
+    std::cout << "Stopped (" << strsignal(signal) << ")" << std::endl;
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -125,6 +230,8 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     try {
+        if (!options.rig.empty())
+            return ServeRig(options, stopSignals);
         auto card = boost::make_shared<FullCardSimulator>();
         auto line = std::make_unique<PacedNullModem>(options.line);
         // The card's end is opened as a serial port of this process.

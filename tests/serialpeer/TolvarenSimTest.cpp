@@ -200,6 +200,26 @@ TEST(TolvarenSimTest, RepliesArriveAtTheLinesPace)
     }
 }
 
+TEST(TolvarenSimTest, InputRigServesTheCardAndTheCalibrationBoard)
+{
+    ServedCard served({"--rig", "input", "--card-version", "7"});
+    const std::string& paths = served.Path();
+    const auto colon = paths.find(':');
+    ASSERT_NE(colon, std::string::npos) << served.Process().Output();
+    RawPort card(paths.substr(0, colon)), board(paths.substr(colon + 1));
+    ASSERT_TRUE(card.IsOpen() && board.IsOpen());
+    milliseconds first{0}, last{0};
+    const auto start = std::chrono::steady_clock::now();
+    card.Write(Framed({0x01, 0x04, 0xFF, 0x99, 0x00, 0x01})); // register-map version
+    const ByteVec version = card.Read(7, start, first, last);
+    ASSERT_EQ(version.size(), 7u);
+    EXPECT_EQ(version[4], 7);
+    board.Write({0x01, 0x00, 0x00}); // ping
+    EXPECT_EQ(board.Read(4, start, first, last), (ByteVec{0x02, 0x00, 0x00, 0x00}));
+    served.Process().Signal(SIGTERM);
+    EXPECT_EQ(served.Process().WaitForExit(), 0);
+}
+
 TEST(TolvarenSimTest, OptionsAreCheckedBeforeAnythingIsServed)
 {
     struct Case
@@ -216,6 +236,7 @@ TEST(TolvarenSimTest, OptionsAreCheckedBeforeAnythingIsServed)
         {{"--reply-delay", "-1"}, 2, "bad value for --reply-delay: -1"},
         {{"--link"}, 2, "--link needs a path"},
         {{"--frobnicate"}, 2, "unknown option --frobnicate"},
+        {{"--rig", "both"}, 2, "--rig needs input or output"},
         {{"--link", "/"}, 1, "/ exists and is not a symbolic link"},
     };
     for (const Case& c : cases) {
