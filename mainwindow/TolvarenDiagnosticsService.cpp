@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QThread>
 
+#include "calibration/ui/CalibrationLaunchDialog.h"
 #include "comms/AutoReconnectSerialComms.h"
 #include "mainwindow/ServiceKeyRing.h"
 #include "modbus/ModbusMaster.h"
@@ -91,8 +92,13 @@ void TolvarenDiagnostics::RunCalibrationEntry()
             return;
         }
     }
-    // Otherwise the calibration launch dialog opens here (modal, this window its parent); the
-    // window hides itself when the dialog is accepted.
+    // The Output Card's window belongs to this one (a separate top-level window), so it lives as
+    // long as the Input Card's window that the calibration window also refers to.
+    auto makeOutputWindow = [this]() -> ICardWindow* {
+        return new TolvarenDiagnostics(QStringLiteral("OutputWindow"), this, Qt::Window);
+    };
+    if (RunCalibrationLaunch(*this, makeOutputWindow))
+        hide();
 }
 
 // A card that does not answer is reported here, not as an unexpected error that ends the

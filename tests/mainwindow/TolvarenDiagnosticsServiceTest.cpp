@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "app/EventLoopTrackingApp.h"
+#include "calibration/ui/CalibrationWidget.h"
 #include "comms/AutoReconnectSerialComms.h"
 #include "mainwindow/ServiceKeyRing.h"
 #include "simulator/FullCardSimulator.h"
@@ -25,12 +26,6 @@
 #include "tests/widgets/ModalScript.h"
 
 using namespace CardUiDialogSteps;
-
-// Stands in for the calibration window: found by its class name alone.
-class CalibrationWidget : public QWidget
-{
-    Q_OBJECT
-};
 
 namespace {
 
@@ -179,14 +174,27 @@ TEST_F(TolvarenDiagnosticsServiceTest, CalibrationEntryNeedsAManualPortAndRaises
     EXPECT_EQ(text, "The main COM port must be manually set to the specific port where the Input "
                     "Card will be attached.");
 
-    CalibrationWidget calibration;
-    calibration.showMinimized();
+    // With the port set, the launch dialog; cancelling it leaves the main window as it was.
     m_window->Comms()->SetCommPort(7);
+    QString launched;
+    ModalScript launch;
+    launch.Then([&](QWidget* modal) {
+        launched = modal->metaObject()->className();
+        static_cast<QDialog*>(modal)->reject();
+    });
+    Type(launch, Code(ServiceKeyRing::CalibrationEntry));
+    EXPECT_EQ(launched, "CalibrationLaunchDialog");
+    EXPECT_TRUE(m_window->isVisible());
+
+    // An open calibration window (an Output Card one: it needs no board) is brought back.
+    auto* calibration = new CalibrationWidget(*m_window, m_window.get(), 0);
+    calibration->showMinimized();
     ModalScript manual;
     Type(manual, Code(ServiceKeyRing::CalibrationEntry));
     EXPECT_TRUE(manual.Unexpected().isEmpty());
-    EXPECT_TRUE(calibration.isVisible());
-    EXPECT_FALSE(calibration.isMinimized());
+    EXPECT_TRUE(calibration->isVisible());
+    EXPECT_FALSE(calibration->isMinimized());
+    delete calibration;
 }
 
 TEST_F(TolvarenDiagnosticsServiceTest, EeWipeWritesUntilTheFullCardRefusesThenRestartsIt)
@@ -245,4 +253,3 @@ TEST_F(TolvarenDiagnosticsServiceTest, EeWipeOnACardThatNeverRefusesStopsAtTheBo
 
 } // namespace
 
-#include "TolvarenDiagnosticsServiceTest.moc"
