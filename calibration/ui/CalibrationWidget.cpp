@@ -1,5 +1,6 @@
 #include "calibration/ui/CalibrationWidget.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <exception>
@@ -201,7 +202,11 @@ void CalibrationWidget::CreateDiscrepancySliders()
     for (int path = 0; path < m_sliderRows; ++path) {
         const int y = path * height / 4;
         auto* pathLabel = new QLabel(QString::fromLatin1(pathLabels[path]), area);
-        pathLabel->setGeometry(0, y, 120, 20);
+        // 120 pixels, or wider where the font needs it ("Resistance-High path:" is cut off in
+        // many fonts): the first three columns carry no number, so the label may take them.
+        const int labelWidth =
+            std::min(std::max(120, pathLabel->sizeHint().width()), 3 * width / PointCount);
+        pathLabel->setGeometry(0, y, labelWidth, 20);
         pathLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         for (int i = 0; i < PointCount; ++i) {
             const int x = i * width / PointCount;

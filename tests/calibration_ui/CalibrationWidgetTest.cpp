@@ -1,5 +1,6 @@
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -250,6 +251,25 @@ TEST_F(CalibrationWidgetTest, SerialNumberButtonWritesTheCardUnderTest)
     EXPECT_EQ(offered, "4321"); // read back from the card
     EXPECT_EQ(text, "Serial number must be <= 65535.");
     EXPECT_EQ(outputCard.refreshes, 1);
+    delete window;
+}
+
+TEST_F(CalibrationWidgetTest, PathLabelsAreNotCutOff)
+{
+    CalibrationWidget* window = OpenInputWindow();
+    QWidget* area = window->findChild<QWidget*>(QStringLiteral("discrepanciesWidget"));
+    int rows = 0;
+    for (QLabel* label : area->findChildren<QLabel*>()) {
+        if (!label->text().endsWith(" path:"))
+            continue;
+        ++rows;
+        // As wide as its text, but clear of the first numbered column.
+        const int column4 = window->DiscrepancySlider(0, 3, 0)->x();
+        EXPECT_EQ(label->width(),
+                  std::min(std::max(120, label->sizeHint().width()), column4))
+            << label->text().toStdString();
+    }
+    EXPECT_EQ(rows, 4);
     delete window;
 }
 
