@@ -27,9 +27,12 @@ CalibrationRig::CalibrationRig(Kind kind, const Setup& setup, RouteFunction rout
       m_outputErrors(numPoints), m_random(setup.seed)
 {
     // Errors a real bench shows: gains within 2 %, offsets of a few counts, pull-ups within
-    // 2 % of their nominal value, a rail a little under 10 V (so a raw reading of it fits the
-    // register even with a gain above 1).
+    // 2 % of their nominal value, a rail that reads a little under 1000 counts (so a raw reading
+    // of it fits the register even with a gain above 1): about 10 V, or 12 V on the boards of
+    // hardware revision 3 on, whose inputs count 85.25 per volt.
     m_railVolts = Uniform(m_random, 9.85, 9.95);
+    if (setup.hardwareRevision >= 3)
+        m_railVolts *= 100.0 / 85.25;
     for (InputErrors& e : m_inputErrors) {
         e.voltageGain = Uniform(m_random, 0.98, 1.02);
         e.voltageOffset = Uniform(m_random, -3.0, 3.0);
