@@ -105,11 +105,9 @@ CardConfigImage CardConfigImage::Parse(const ByteVec& image,
 
 ByteVec CardConfigImage::Build() const
 {
-    ByteVec image;
+    ByteVec image{currentVersion, static_cast<unsigned char>(cardType)};
     image.reserve(headerSize + 3 * lengthSize + configData.size() + notes.size() +
                   controlModuleBlock.size());
-    image.push_back(currentVersion);
-    image.push_back(static_cast<unsigned char>(cardType));
     AppendSection(image, configData);
     AppendSection(image, notes);
     AppendSection(image, controlModuleBlock);

@@ -457,7 +457,9 @@ void FakeCardProtocol::SetParameters(const std::vector<ParameterReplies>& parame
 ByteVec FakeCardProtocol::DefinitionReply(const std::string& name, const std::string& units,
                                           std::uint16_t address, std::uint16_t flags)
 {
-    ByteVec reply{static_cast<unsigned char>(name.size())};
+    ByteVec reply;
+    reply.reserve(2 + name.size() + units.size() + 4);
+    reply.push_back(static_cast<unsigned char>(name.size()));
     reply.insert(reply.end(), name.begin(), name.end());
     reply.push_back(static_cast<unsigned char>(units.size()));
     reply.insert(reply.end(), units.begin(), units.end());
