@@ -3,39 +3,18 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include <boost/shared_ptr.hpp>
-
-#include "simulator/CalibBoardSerialBridge.h"
-#include "simulator/SimulatedCalibBoard.h"
-#include "simulator/SimulatorSerialBridge.h"
+#include "simulator/RigSerialBridges.h"
 
 namespace {
 
-const int boardBaud = 9600;
-
-// The rig owns its cards; a bridge only borrows one.
-boost::shared_ptr<ModbusSimulator> Borrowed(FullCardSimulator& card)
-{
-    return boost::shared_ptr<ModbusSimulator>(&card, [](ModbusSimulator*) {});
-}
-
-SerialPortSettings Port(int number, unsigned baud)
-{
-    SerialPortSettings settings;
-    settings.port = number;
-    settings.baudRate = int(baud);
-    return settings;
-}
+const unsigned boardBaud = 9600;
 
 } // namespace
 
 RigServer::RigServer(CalibrationRig::Kind kind, const CalibrationRig::Setup& setup, double noise,
                      const PacedNullModem::Settings& cardLine)
-    : m_kind(kind), m_board(std::make_shared<SimulatedCalibBoard>())
+    : m_kind(kind)
 {
-    SimulatedCalibBoard* board = m_board.get();
-    m_rig.reset(new CalibrationRig(kind, setup, [board](unsigned i) { return board->RouteOf(i); }));
-    m_rig->SetNoise(noise);
     PacedNullModem::Settings secondLine = cardLine;
     if (kind == CalibrationRig::Kind::InputCard)
         secondLine.baudRate = boardBaud;
@@ -44,23 +23,16 @@ RigServer::RigServer(CalibrationRig::Kind kind, const CalibrationRig::Setup& set
     // The cards' ends are opened as serial ports of this process: COM300 and COM301.
     const std::string ports = m_cardLine->CardPath() + ":" + m_secondLine->CardPath();
     ::setenv("TOLVAREN_EXTRA_SERIAL_PORTS", ports.c_str(), 1);
-    m_inputBridge.reset(
-        new SimulatorSerialBridge(Borrowed(m_rig->InputCard()), Port(300, cardLine.baudRate)));
-    if (kind == CalibrationRig::Kind::OutputCard) {
-        m_rig->CalibrateInputCardExactly();
-        m_outputBridge.reset(new SimulatorSerialBridge(Borrowed(*m_rig->OutputCard()),
-                                                       Port(301, cardLine.baudRate)));
-    } else {
-        m_boardBridge.reset(new CalibBoardSerialBridge(m_board, Port(301, boardBaud)));
-    }
+    m_served.reset(new RigSerialBridges(kind, setup, 300, 301, int(cardLine.baudRate)));
+    m_served->Rig().SetNoise(noise);
+    if (kind == CalibrationRig::Kind::OutputCard)
+        m_served->Rig().CalibrateInputCardExactly();
 }
 
 RigServer::~RigServer()
 {
-    // Stop talking before the lines go, and the lines before the rig.
-    m_boardBridge.reset();
-    m_outputBridge.reset();
-    m_inputBridge.reset();
+    // Stop talking before the lines go.
+    m_served.reset();
     m_secondLine.reset();
     m_cardLine.reset();
 }
@@ -72,8 +44,8 @@ const std::string& RigServer::ToolPath(int line) const
 
 bool RigServer::ToggleJumpers()
 {
-    const bool fitted = !m_rig->JumpersForCurrent();
-    m_rig->SetJumpersForCurrent(fitted);
+    const bool fitted = !m_served->Rig().JumpersForCurrent();
+    m_served->Rig().SetJumpersForCurrent(fitted);
     return fitted;
 }
 
@@ -81,10 +53,10 @@ std::string RigServer::ErrorsText() const
 {
     std::string text;
     char line[256];
-    std::snprintf(line, sizeof line, "Rail %.4f V\n", m_rig->TrueRailVolts());
+    std::snprintf(line, sizeof line, "Rail %.4f V\n", m_served->Rig().TrueRailVolts());
     text += line;
     for (unsigned i = 0; i < CalibrationRig::numPoints; ++i) {
-        const auto in = m_rig->TrueInputErrors(i);
+        const auto in = m_served->Rig().TrueInputErrors(i);
         std::snprintf(line, sizeof line,
                       "Input %2u: voltage gain %.5f offset %+.3f counts, current gain %.5f "
                       "offset %+.3f counts, pull-ups %.2f / %.2f ohms\n",
@@ -94,7 +66,7 @@ std::string RigServer::ErrorsText() const
     }
     if (m_kind == CalibrationRig::Kind::OutputCard) {
         for (unsigned i = 0; i < CalibrationRig::numPoints; ++i) {
-            const auto out = m_rig->TrueOutputErrors(i);
+            const auto out = m_served->Rig().TrueOutputErrors(i);
             std::snprintf(line, sizeof line,
                           "Output %2u: voltage gain %.5f offset %+.4f V, current gain %.5f "
                           "offset %+.4f mA\n",

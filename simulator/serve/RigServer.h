@@ -6,9 +6,7 @@
 #include "simulator/CalibrationRig.h"
 #include "simulator/serve/PacedNullModem.h"
 
-class CalibBoardSerialBridge;
-class SimulatedCalibBoard;
-class SimulatorSerialBridge;
+class RigSerialBridges;
 
 // A calibration rig served on two paced null modems. Input-Card rig: the Input Card under test
 // on the first line and the calibration board on the second (always 9600 baud), joined by the
@@ -34,11 +32,7 @@ public:
 
 private:
     CalibrationRig::Kind m_kind;
-    std::shared_ptr<SimulatedCalibBoard> m_board;
-    std::unique_ptr<CalibrationRig> m_rig;
     std::unique_ptr<PacedNullModem> m_cardLine;
     std::unique_ptr<PacedNullModem> m_secondLine;
-    std::unique_ptr<SimulatorSerialBridge> m_inputBridge;
-    std::unique_ptr<SimulatorSerialBridge> m_outputBridge;
-    std::unique_ptr<CalibBoardSerialBridge> m_boardBridge;
+    std::unique_ptr<RigSerialBridges> m_served;
 };

@@ -3,48 +3,28 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include <boost/shared_ptr.hpp>
-
-#include "calibration/CalibBoardLink.h"
 #include "modbus/ModbusMaster.h"
-#include "simulator/CalibBoardSerialBridge.h"
-#include "simulator/SimulatedCalibBoard.h"
-#include "simulator/SimulatorSerialBridge.h"
 
 namespace {
 
-// The rig owns its cards; the bridge only borrows one.
-boost::shared_ptr<ModbusSimulator> Borrowed(FullCardSimulator& card)
-{
-    return boost::shared_ptr<ModbusSimulator>(&card, [](ModbusSimulator*) {});
-}
-
-SerialPortSettings Port(int number, int baud = 115200)
+SerialPortSettings Port(int number)
 {
     SerialPortSettings settings;
     settings.port = number;
-    settings.baudRate = baud;
+    settings.baudRate = 115200;
     return settings;
 }
 
 } // namespace
 
 ServedRig::ServedRig(CalibrationRig::Kind kind, const CalibrationRig::Setup& setup)
-    : m_board(std::make_shared<SimulatedCalibBoard>())
 {
     const std::string ports = m_cardCable.PathA() + ":" + m_secondCable.PathA() + ":" +
                               m_cardCable.PathB() + ":" + m_secondCable.PathB();
     ::setenv("TOLVAREN_EXTRA_SERIAL_PORTS", ports.c_str(), 1);
-    SimulatedCalibBoard* board = m_board.get();
-    m_rig.reset(new CalibrationRig(kind, setup, [board](unsigned i) { return board->RouteOf(i); }));
-    m_inputBridge.reset(new SimulatorSerialBridge(Borrowed(m_rig->InputCard()), Port(302)));
-    if (kind == CalibrationRig::Kind::OutputCard) {
-        m_outputBridge.reset(new SimulatorSerialBridge(Borrowed(*m_rig->OutputCard()), Port(303)));
+    m_served.reset(new RigSerialBridges(kind, setup, 302, 303, 115200));
+    if (kind == CalibrationRig::Kind::OutputCard)
         m_outputLink = LinkTo(secondPort, m_outputComms);
-    } else {
-        m_boardBridge.reset(
-            new CalibBoardSerialBridge(m_board, Port(303, CalibBoardLink::BaudRate)));
-    }
     m_inputLink = LinkTo(cardPort, m_inputComms);
 }
 
@@ -54,9 +34,7 @@ ServedRig::~ServedRig()
     m_outputLink.reset();
     m_inputComms.reset();
     m_outputComms.reset();
-    m_boardBridge.reset();
-    m_outputBridge.reset();
-    m_inputBridge.reset();
+    m_served.reset();
     ::unsetenv("TOLVAREN_EXTRA_SERIAL_PORTS");
 }
 

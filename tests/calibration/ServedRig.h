@@ -7,9 +7,7 @@
 #include "simulator/CalibrationRig.h"
 #include "tests/calibration/PtyJoin.h"
 
-class CalibBoardSerialBridge;
-class SimulatedCalibBoard;
-class SimulatorSerialBridge;
+#include "simulator/RigSerialBridges.h"
 
 // A calibration rig served in this process on two pseudo-terminal cables, and the tool's own
 // serial stack on their other ends: COM300 reaches the (measuring) Input Card, COM301 the
@@ -26,8 +24,8 @@ public:
     ServedRig(CalibrationRig::Kind kind, const CalibrationRig::Setup& setup);
     ~ServedRig();
 
-    CalibrationRig& Rig() { return *m_rig; }
-    SimulatedCalibBoard& Board() { return *m_board; }
+    CalibrationRig& Rig() { return m_served->Rig(); }
+    SimulatedCalibBoard& Board() { return m_served->Board(); }
     ModbusMasterDatalink& InputLink() { return *m_inputLink; }
     ModbusMasterDatalink* OutputLink() { return m_outputLink.get(); }
 
@@ -37,11 +35,7 @@ private:
 
     PtyJoin m_cardCable;
     PtyJoin m_secondCable;
-    std::shared_ptr<SimulatedCalibBoard> m_board;
-    std::unique_ptr<CalibrationRig> m_rig;
-    std::unique_ptr<SimulatorSerialBridge> m_inputBridge;
-    std::unique_ptr<SimulatorSerialBridge> m_outputBridge;
-    std::unique_ptr<CalibBoardSerialBridge> m_boardBridge;
+    std::unique_ptr<RigSerialBridges> m_served;
     std::unique_ptr<AutoReconnectSerialComms> m_inputComms;
     std::unique_ptr<AutoReconnectSerialComms> m_outputComms;
     std::unique_ptr<ModbusMasterDatalink> m_inputLink;
