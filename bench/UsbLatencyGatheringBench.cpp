@@ -1,12 +1,12 @@
-// bench-libs: tolvaren_protocol tolvaren_simulator
+// bench-libs: tolvaren_protocol tolvaren_simulator tolvaren_comms tolvaren_test_support
 // What a USB adapter's latency timer costs a gathering. The requests and reply bytes of one full
 // and one incremental gathering are recorded on the card tolvaren-sim serves; from them the
 // duration at 115200 baud 8N1 is computed with the timer at 16 ms (the kernel's default for
 // FTDI adapters) and at 1 ms (after the low-latency request): the bytes on the wire, the 3.5
 // character silence that ends each frame, and the timer holding the tail of every reply.
-// The same gatherings are then timed with the simulated card holding each reply 16 or 1 ms, as
-// tolvaren-sim --reply-delay does.
-#include <chrono>
+// The same gatherings are then timed through tolvaren-sim on a pseudo-terminal paced at 115200
+// baud, holding each reply 16 or 1 ms (--reply-delay).
+#include <string>
 
 #include <benchmark/benchmark.h>
 
@@ -15,6 +15,7 @@
 #include "modbus/ModbusMasterDatalink.h"
 #include "protocol/TolvarenSnapshotGatherer.h"
 #include "simulator/FullCardSimulator.h"
+#include "tests/support/ServedCardLink.h"
 
 namespace {
 
@@ -92,20 +93,17 @@ void BM_GatheringComputed(benchmark::State& state)
 BENCHMARK(BM_GatheringComputed)->Arg(0)->Arg(1)->Iterations(1);
 
 // args: full (0) or incremental (1), reply delay in ms.
-void BM_GatheringWithReplyDelay(benchmark::State& state)
+void BM_ServedGatheringWithReplyDelay(benchmark::State& state)
 {
-    RecordingCard card;
-    ModbusMasterDatalink datalink(&card);
-    TolvarenSnapshotGatherer gatherer(datalink);
+    ServedCardLink served(ServedCardLink::ProgramBeside(),
+                          {"--reply-delay", std::to_string(state.range(1))});
+    TolvarenSnapshotGatherer gatherer(served.Datalink());
     if (state.range(0) == 1)
         gatherer.RefreshSnapshot().get();
-    card.SetReplyDelay(unsigned(state.range(1)));
-    card.Take();
     for (auto _ : state)
         gatherer.RefreshSnapshot().get();
-    state.counters["requests"] = double(card.Take().requests) / double(state.iterations());
 }
-BENCHMARK(BM_GatheringWithReplyDelay)
+BENCHMARK(BM_ServedGatheringWithReplyDelay)
     ->Args({0, 16})
     ->Args({0, 1})
     ->Args({1, 16})
