@@ -100,7 +100,7 @@ struct PortEntry
 {
     int portNumber = 0;          // COMn
     std::string devicePath;      // what OpenExclusive takes
-    std::string friendlyName;    // "COMn - description (path)", with a permission hint if needed
+    std::string friendlyName;    // "COMn - description (path)", with permission and latency hints
     std::string description;
     bool isUsb = false;
 };
@@ -111,6 +111,14 @@ std::vector<PortEntry> EnumeratePorts();
 
 // The device path of COMn, empty when no device can carry that number now.
 std::string DevicePathOfPort(int portNumber);
+
+// The latency timer (ms) of the USB adapter behind devicePath as its driver reports it now; 0
+// when the device has none (no such adapter, a pseudo-terminal, an unknown path). Opening a port
+// asks for low latency, which brings a willing driver down to 1 ms.
+int UsbLatencyTimerMs(const std::string& devicePath);
+// What the user is told of a latency timer that still delays replies: "USB latency timer N ms:
+// replies are delayed, see README" above 1 ms, else empty.
+std::string UsbLatencyWarning(int latencyTimerMs);
 
 // True when an exclusive open of path succeeds now (the port is not held by anyone).
 bool IsPortAvailable(const std::string& path);

@@ -60,6 +60,22 @@ bool ReadBreakCount(int fd, unsigned long& count)
     return true;
 }
 
+// USB adapters of the ftdi_sio kind hold received bytes up to their latency timer (16 ms by
+// default) unless the port asks for low latency, which drops the timer to 1 ms while the flag is
+// set; any user who may open the port may set it. Drivers without serial_struct (pseudo-
+// terminals, cdc-acm on some kernels) refuse: the port then stays exactly as it was.
+void RequestLowLatency(int fd)
+{
+    const int savedErrno = errno;
+    serial_struct serial;
+    std::memset(&serial, 0, sizeof serial);
+    if (::ioctl(fd, TIOCGSERIAL, &serial) == 0 && !(serial.flags & ASYNC_LOW_LATENCY)) {
+        serial.flags |= ASYNC_LOW_LATENCY;
+        ::ioctl(fd, TIOCSSERIAL, &serial);
+    }
+    errno = savedErrno;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -134,6 +150,7 @@ std::unique_ptr<Port> Port::OpenExclusive(const std::string& path)
         ThrowErrno("lock " + path, code);
     }
     ::ioctl(fd, TIOCEXCL); // not a tty (a FIFO given as extra port): nothing to exclude
+    RequestLowLatency(fd);
 
     std::unique_ptr<Port> port(new Port);
     Impl& impl = *port->m_impl;
@@ -529,8 +546,17 @@ std::string PermissionHint(const std::string& path)
     return std::string();
 }
 
+// The adapter's latency timer in ms as its driver shows it in sysfs; 0 where there is none.
+int LatencyTimerOfEntry(const std::string& sysEntry)
+{
+    const std::string text = FirstLine(sysEntry + "/device/latency_timer");
+    if (text.empty() || text.size() > 4 || !std::all_of(text.begin(), text.end(), ::isdigit))
+        return 0;
+    return std::atoi(text.c_str());
+}
+
 PortEntry MakeEntry(int number, const std::string& path, const std::string& description,
-                    bool isUsb)
+                    bool isUsb, int latencyTimerMs = 0)
 {
     PortEntry entry;
     entry.portNumber = number;
@@ -539,6 +565,9 @@ PortEntry MakeEntry(int number, const std::string& path, const std::string& desc
     entry.isUsb = isUsb;
     entry.friendlyName = "COM" + std::to_string(number) + " - " + description + " (" + path +
                          ")" + PermissionHint(path);
+    const std::string latency = UsbLatencyWarning(latencyTimerMs);
+    if (!latency.empty())
+        entry.friendlyName += " - " + latency;
     return entry;
 }
 
@@ -582,7 +611,7 @@ std::vector<PortEntry> EnumeratePorts()
             continue;
         }
         ports.push_back(MakeEntry(number, path, DescriptionOf(sysEntry, resolved),
-                                  OnUsbBus(resolved)));
+                                  OnUsbBus(resolved), LatencyTimerOfEntry(sysEntry)));
     }
 
     const std::vector<std::string> extra = ExtraPorts();
@@ -615,6 +644,27 @@ std::string DevicePathOfPort(int portNumber)
         return i < extra.size() ? extra[i] : std::string();
     }
     return std::string();
+}
+
+std::string UsbLatencyWarning(int latencyTimerMs)
+{
+    if (latencyTimerMs <= 1)
+        return std::string();
+    return "USB latency timer " + std::to_string(latencyTimerMs) +
+           " ms: replies are delayed, see README";
+}
+
+int UsbLatencyTimerMs(const std::string& devicePath)
+{
+    // The sysfs entry carries the kernel's name; a by-id or other udev link names it one step on.
+    const std::string sysDir = SysfsTtyDir();
+    std::string name = BaseName(devicePath);
+    if (!LinkExists(sysDir + "/" + name)) {
+        name = BaseName(ReadLink(devicePath));
+        if (name.empty() || !LinkExists(sysDir + "/" + name))
+            return 0;
+    }
+    return LatencyTimerOfEntry(sysDir + "/" + name);
 }
 
 bool IsPortAvailable(const std::string& path)

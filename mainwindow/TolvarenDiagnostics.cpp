@@ -24,6 +24,7 @@
 #include "cardui/TolvarenCardWidget.h"
 #include "comms/AutoReconnectSerialComms.h"
 #include "comms/ExceptionWithString.h"
+#include "comms/SerialPlatform.h"
 #include "graphs/GraphWindow.h"
 #include "modbus/ModbusErrors.h"
 #include "modbus/ModbusMasterDatalink.h"
@@ -244,6 +245,14 @@ void TolvarenDiagnostics::SetStatusText(int errorCode)
             ShowStatus(QStringLiteral("Waiting for an available serial port..."));
         return;
     }
+    // A USB adapter whose latency timer the open could not lower slows every reply down.
+    QString latencyWarning;
+    if (!m_comms->HasSubstitute()) {
+        const std::string path = SerialPlatform::DevicePathOfPort(m_comms->GetCurrentCommPort());
+        latencyWarning = QString::fromStdString(
+            SerialPlatform::UsbLatencyWarning(SerialPlatform::UsbLatencyTimerMs(path)));
+        m_ui->statusLabel->setToolTip(latencyWarning);
+    }
     switch (errorCode) {
     case -1:
         ShowStatus(QStringLiteral("Card firmware is too old"));
@@ -256,7 +265,9 @@ void TolvarenDiagnostics::SetStatusText(int errorCode)
                        .arg(m_comms->GetCurrentCommPort()));
         break;
     default:
-        m_ui->statusLabel->setToolTip(QStringLiteral("Last error: ") + m_lastErrorText);
+        m_ui->statusLabel->setToolTip(
+            (latencyWarning.isEmpty() ? QString() : latencyWarning + QLatin1Char('\n')) +
+            QStringLiteral("Last error: ") + m_lastErrorText);
         ShowStatus(QStringLiteral("Invalid response from card"));
         break;
     }

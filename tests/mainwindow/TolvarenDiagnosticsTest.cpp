@@ -148,18 +148,32 @@ TEST_F(TolvarenDiagnosticsTest, TwoUsbAdaptersNeedAManualChoice)
     WaitForStatus(window, QStringLiteral("Many ports available - manual choice needed"));
 }
 
-TEST_F(TolvarenDiagnosticsTest, ACardThatDoesNotAnswerIsWaitedFor)
+TEST_F(TolvarenDiagnosticsTest, ACardThatDoesNotAnswerIsWaitedForAndASlowAdapterIsNamed)
 {
-    PtyPair port;
-    m_sysfs.AddUsbAdapter("ttyUSB0", port.SlavePath(), "FT232R USB UART");
-    // The master asks, nobody answers, the reply time-out ends the gathering.
-    ByteVec request;
-    std::thread device([&] { request = port.Read(8); });
-    TolvarenDiagnostics* window = Create();
-    WaitForStatus(window, QStringLiteral("Using COM200, waiting for card..."));
-    device.join();
-    EXPECT_EQ(request.size(), 8u);
-    EXPECT_TRUE(window->StatusToolTip().isEmpty());
+    const struct
+    {
+        int latencyTimerMs;
+        const char* toolTip;
+    } cases[] = {
+        {1, ""},
+        {16, "USB latency timer 16 ms: replies are delayed, see README"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.latencyTimerMs);
+        PtyPair port;
+        m_sysfs.AddUsbAdapter("ttyUSB0", port.SlavePath(), "FT232R USB UART");
+        m_sysfs.SetLatencyTimer("ttyUSB0", c.latencyTimerMs);
+        // The master asks, nobody answers, the reply time-out ends the gathering.
+        ByteVec request;
+        std::thread device([&] { request = port.Read(8); });
+        TolvarenDiagnostics* window = Create();
+        WaitForStatus(window, QStringLiteral("Using COM200, waiting for card..."));
+        device.join();
+        EXPECT_EQ(request.size(), 8u);
+        EXPECT_EQ(window->StatusToolTip(), QString::fromLatin1(c.toolTip));
+        m_window.reset();
+        m_sysfs.Remove("ttyUSB0");
+    }
 }
 
 TEST_F(TolvarenDiagnosticsTest, AGeneralErrorShowsAnInvalidResponseWithTheErrorAsTooltip)

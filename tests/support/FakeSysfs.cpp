@@ -116,3 +116,10 @@ void FakeSysfs::Remove(const std::string& ttyName)
             QFile::remove(link.filePath());
     }
 }
+
+void FakeSysfs::SetLatencyTimer(const std::string& ttyName, int ms)
+{
+    const QString entry =
+        m_root->path() + QStringLiteral("/sys/class/tty/") + QString::fromStdString(ttyName);
+    WriteFile(entry + QStringLiteral("/device/latency_timer"), QString::number(ms));
+}

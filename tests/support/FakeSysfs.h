@@ -24,6 +24,8 @@ public:
     // byIdName, when not empty, adds /dev/serial/by-id/<byIdName>.
     void AddUsbAdapter(const std::string& ttyName, const std::string& target,
                        const std::string& product, const std::string& byIdName = std::string());
+    // The adapter's driver shows a latency timer of ms milliseconds (ftdi_sio's latency_timer).
+    void SetLatencyTimer(const std::string& ttyName, int ms);
     // Re-points an existing device node (the adapter came back on another pty).
     void Repoint(const std::string& ttyName, const std::string& target);
     // The adapter is unplugged: sysfs entry, device node and by-id link disappear.

@@ -90,6 +90,28 @@ TEST_F(SerialPortSelectionTest, ChooserListsNewPortsAndKeepsTheSelection)
     EXPECT_EQ(dialog.GetChosenPort(), 200);
 }
 
+TEST_F(SerialPortSelectionTest, ChooserWarnsOfASlowUsbAdapterUntilItsTimerIsLowered)
+{
+    sysfs.AddUsbAdapter("ttyUSB0", a.SlavePath(), "FT232R USB UART");
+    sysfs.AddUsbAdapter("ttyUSB1", b.SlavePath(), "FT231X USB UART");
+    sysfs.SetLatencyTimer("ttyUSB0", 16);
+    sysfs.SetLatencyTimer("ttyUSB1", 1);
+    SerialPortChooserDialog dialog(0);
+    dialog.show();
+    auto* list = dialog.findChild<QListWidget*>("portsListWidget");
+    ASSERT_EQ(list->count(), 2);
+    const std::string first = "COM200 - FT232R USB UART (" + sysfs.DevDir() + "/ttyUSB0)";
+    EXPECT_EQ(list->item(0)->text().toStdString(),
+              first + " - USB latency timer 16 ms: replies are delayed, see README");
+    EXPECT_EQ(list->item(1)->text().toStdString(),
+              "COM201 - FT231X USB UART (" + sysfs.DevDir() + "/ttyUSB1)");
+
+    // A udev rule (or another program's open) lowers the timer: the next refresh says so.
+    sysfs.SetLatencyTimer("ttyUSB0", 1);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return list->item(0) && list->item(0)->text().toStdString() == first; }, generousMs));
+}
+
 TEST_F(SerialPortSelectionTest, ChooserPreselectsTheFirstPortForAutomatic)
 {
     sysfs.AddUart(4, a.SlavePath());
