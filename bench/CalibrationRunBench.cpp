@@ -4,8 +4,8 @@
 // the run's designed sleeps (counted as it makes them), the half second before the backup, and
 // the wire time of every byte to and from the cards (counted at the port) and of every board
 // frame (a SetConfig is a 6-byte request and a 4-byte reply, a Ping 3 and 4 bytes). An Input
-// Card of register-map version 7 and one of version 8; an Output Card of version 10, where the
-// operator's answer to the jumper prompt is taken out of the time.
+// Card of register-map version 7 and one of version 8; Output Cards measured by cards of
+// version 7 and 10, where the operator's answer to the jumper prompt is taken out of the time.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -238,12 +238,17 @@ void BM_InputCardRunVersion8(benchmark::State& state)
 {
     RunOnRig(state, false, "8");
 }
+void BM_OutputCardRunVersion7(benchmark::State& state)
+{
+    RunOnRig(state, true, "7");
+}
 void BM_OutputCardRunVersion10(benchmark::State& state)
 {
     RunOnRig(state, true, "10");
 }
 BENCHMARK(BM_InputCardRunVersion7)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_InputCardRunVersion8)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_OutputCardRunVersion7)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_OutputCardRunVersion10)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 
 } // namespace

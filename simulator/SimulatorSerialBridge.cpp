@@ -11,12 +11,23 @@ const unsigned char vendorFunction = 100;
 // A pause after which unfinished bytes are dropped: far longer than any gap inside a frame.
 const std::chrono::milliseconds staleAfter(100);
 
-// Length of the whole, CRC-valid frame starting at start; 0 when there is none (yet).
-std::size_t FrameLengthAt(const ByteVec& bytes, std::size_t start)
+// What the bytes from start hold: a whole, CRC-valid frame (its length), the beginning of a
+// frame whose length is known but whose bytes have not all arrived, or nothing a frame can
+// start with.
+struct FrameAt
 {
+    std::size_t length = 0; // of a whole frame
+    bool incomplete = false;
+};
+
+FrameAt FindFrameAt(const ByteVec& bytes, std::size_t start)
+{
+    FrameAt found;
     const std::size_t available = bytes.size() - start;
-    if (available < minFrameLength)
-        return 0;
+    if (available < minFrameLength) {
+        found.incomplete = true;
+        return found;
+    }
     const unsigned char* frame = bytes.data() + start;
     std::size_t length = 0;
     switch (frame[1]) {
@@ -24,8 +35,10 @@ std::size_t FrameLengthAt(const ByteVec& bytes, std::size_t start)
         length = 8; // address, code, two 16-bit fields, CRC
         break;
     case 15: case 16:
-        if (available < 7)
-            return 0;
+        if (available < 7) {
+            found.incomplete = true;
+            return found;
+        }
         length = 9 + frame[6]; // address, code, start, count, byte count, data, CRC
         break;
     case vendorFunction:
@@ -33,21 +46,31 @@ std::size_t FrameLengthAt(const ByteVec& bytes, std::size_t start)
         // the length byte keeps a request that arrives in pieces from ending early at a chance
         // CRC match; a wrong length byte is found by the scan below once enough bytes are in.
         length = 5 + std::size_t(frame[2]);
-        if (length > available)
-            return 0;
-        if (HasValidModbusCrc(frame, length))
-            return length;
+        if (length > available) {
+            found.incomplete = true;
+            return found;
+        }
+        if (HasValidModbusCrc(frame, length)) {
+            found.length = length;
+            return found;
+        }
         // fall through
     default:
         // Functions of variable layout (the vendor function among them): the first length whose
         // CRC matches ends the frame.
         for (std::size_t n = minFrameLength; n <= std::min(available, maxFrameLength); ++n) {
-            if (HasValidModbusCrc(frame, n))
-                return n;
+            if (HasValidModbusCrc(frame, n)) {
+                found.length = n;
+                return found;
+            }
         }
-        return 0;
+        return found;
     }
-    return length <= available && HasValidModbusCrc(frame, length) ? length : 0;
+    if (length > available)
+        found.incomplete = true;
+    else if (HasValidModbusCrc(frame, length))
+        found.length = length;
+    return found;
 }
 
 } // namespace
@@ -58,14 +81,18 @@ std::vector<ByteVec> SimulatorSerialBridge::TakeRequestFrames(ByteVec& pending)
     for (;;) {
         bool found = false;
         for (std::size_t start = 0; start + minFrameLength <= pending.size(); ++start) {
-            const std::size_t length = FrameLengthAt(pending, start);
-            if (length != 0) {
+            const FrameAt frame = FindFrameAt(pending, start);
+            if (frame.length != 0) {
                 frames.emplace_back(pending.begin() + long(start),
-                                    pending.begin() + long(start + length));
-                pending.erase(pending.begin(), pending.begin() + long(start + length));
+                                    pending.begin() + long(start + frame.length));
+                pending.erase(pending.begin(), pending.begin() + long(start + frame.length));
                 found = true;
                 break;
             }
+            // A request still arriving: its own bytes must not be taken for the start of
+            // another frame, which a chance CRC match inside its data would otherwise do.
+            if (frame.incomplete)
+                break;
         }
         if (!found)
             break;

@@ -85,6 +85,18 @@ TEST(SimulatorSerialBridgeFramingTest, VendorRequestEndsWhereItsLengthByteSays)
     pending.insert(pending.end(), request.begin() + 7, request.end());
     EXPECT_EQ(SimulatorSerialBridge::TakeRequestFrames(pending), std::vector<ByteVec>{request});
     EXPECT_TRUE(pending.empty());
+
+    // Nor may bytes inside its arguments that happen to form another request (a calibration
+    // block's floats can) be taken for one while the rest of it is still on the line.
+    const ByteVec inner = Framed({0x01, 0x04, 0xFF, 0x78, 0x00, 0x01});
+    ByteVec block = Join({{0x01, 0x64, 0x00, 0x00, 0x07, 0x01}, inner, ByteVec(8, 0x3B)});
+    block[2] = static_cast<unsigned char>(block.size() - 3);
+    const ByteVec write = Framed(block);
+    const std::size_t split = 6 + inner.size();
+    pending.assign(write.begin(), write.begin() + long(split));
+    EXPECT_TRUE(SimulatorSerialBridge::TakeRequestFrames(pending).empty());
+    pending.insert(pending.end(), write.begin() + long(split), write.end());
+    EXPECT_EQ(SimulatorSerialBridge::TakeRequestFrames(pending), std::vector<ByteVec>{write});
 }
 
 class SimulatorSerialBridgeTest : public ::testing::Test
