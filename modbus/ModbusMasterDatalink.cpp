@@ -42,6 +42,30 @@ std::string ExceptionCodeText(unsigned char code)
     }
 }
 
+// A line turn-around on RS-485 often leaves a byte or two before the reply. Returns where a
+// reply to request starts after such leading bytes, or 0 when there is none. Only a frame that
+// passes every check a reply gets (our node, the request's function code or its exception form,
+// the length that form needs, the CRC) is taken, and only after a few leading bytes, so that a
+// stretch inside a reply still arriving is unlikely to pass for one.
+std::size_t ReplyStartAfterNoise(const ByteVec& buffer, const ByteVec& request)
+{
+    const std::size_t maxLeadingBytes = 8;
+    const std::size_t maxFrameLength = maxDataLength + 4;
+    const unsigned char address = request[0];
+    const unsigned char function = request[1];
+    for (std::size_t start = 1; start <= maxLeadingBytes && start + 4 <= buffer.size(); ++start) {
+        const std::size_t length = buffer.size() - start;
+        if (buffer[start] != address || length > maxFrameLength)
+            continue;
+        const unsigned char replyFunction = buffer[start + 1];
+        const bool plain = replyFunction == function;
+        const bool exception = replyFunction == (function | 0x80) && length >= 5;
+        if ((plain || exception) && HasValidModbusCrc(buffer.data() + start, length))
+            return start;
+    }
+    return 0;
+}
+
 } // namespace
 
 // State that outlives the datalink for as long as a comms emission still holds the slot: the
@@ -266,18 +290,27 @@ void ModbusMasterDatalink::OnDataReceived(ByteVec& chunk)
     if (m_queue.empty())
         return;
     m_receiveBuffer.insert(m_receiveBuffer.end(), chunk.begin(), chunk.end());
-    if (!HasValidModbusCrc(m_receiveBuffer.data(), m_receiveBuffer.size()))
-        return;
+    RequestPtr head = m_queue.front();
+    std::size_t start = 0;
+    if (!HasValidModbusCrc(m_receiveBuffer.data(), m_receiveBuffer.size())) {
+        start = ReplyStartAfterNoise(m_receiveBuffer, head->frame);
+        if (start == 0)
+            return;
+    }
 
     // The reply is complete: its deadline no longer counts (the wait itself is left to expire).
     m_awaitingReply = false;
-    RequestPtr head = m_queue.front();
     if (head->cancelled) {
         FinishHead(ByteVec(), boost::exception_ptr());
         return;
     }
 
-    const ByteVec& reply = m_receiveBuffer;
+    // The stray bytes stay in the buffer until the reply is taken: should the parser want more,
+    // the next chunk is searched again from the start.
+    ByteVec trimmed;
+    if (start != 0)
+        trimmed.assign(m_receiveBuffer.begin() + start, m_receiveBuffer.end());
+    const ByteVec& reply = start != 0 ? trimmed : m_receiveBuffer;
     boost::exception_ptr error;
     try {
         if (reply[0] != head->frame[0])

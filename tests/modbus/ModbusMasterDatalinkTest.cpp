@@ -176,18 +176,98 @@ TEST_F(DatalinkTest, TimeoutFailsEveryQueuedRequestAndTheNextStartsAfresh)
     EXPECT_EQ(next.get(), (ByteVec{0x02, 0x00, 0x2A}));
 }
 
-TEST_F(DatalinkTest, GarbageWithoutMatchingCrcEndsInTimeout)
+ByteVec Joined(const ByteVec& lead, const ByteVec& frame)
 {
-    link.SetReplyTimeoutMs(50);
-    auto future = Send(3, {0x00, 0x00, 0x00, 0x01});
-    ASSERT_TRUE(comms.WaitForTransmitted(1));
-    ByteVec garbage{0x55, 0x13};
+    ByteVec bytes = lead;
+    bytes.insert(bytes.end(), frame.begin(), frame.end());
+    return bytes;
+}
+
+struct NoisyReplyCase
+{
+    const char* name;
+    ScriptedComms::Chunks chunks; // as they arrive
+    ByteVec frame;                // the reply among them
+};
+
+// Stray bytes left on the line by a turn-around come before the reply; the reply is still taken
+// when its last byte arrives, its exception form included.
+TEST_F(DatalinkTest, ReplyAfterStrayBytesIsTaken)
+{
+    const ByteVec reply = ScriptedComms::Frame(1, 3, {0x02, 0x00, 0x2A});
+    ByteVec exception{0x01, 0x83, 0x02};
+    AppendModbusCrc(exception);
+    const NoisyReplyCase cases[] = {
+        {"one stray byte", {Joined({0xFF}, reply)}, reply},
+        {"two stray bytes", {Joined({0x00, 0xFE}, reply)}, reply},
+        {"stray byte equal to the node address", {Joined({0x01}, reply)}, reply},
+        {"one stray byte, exception reply", {Joined({0xFF}, exception)}, exception},
+        {"two stray bytes, exception reply", {Joined({0x7F, 0x00}, exception)}, exception},
+        {"split in chunks after a stray byte",
+         {{0xFF},
+          {0x01, 0x03},
+          {0x02, 0x00},
+          ByteVec(reply.begin() + 4, reply.end() - 1),
+          ByteVec(reply.end() - 1, reply.end())},
+         reply},
+    };
+    std::size_t sent = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto future = Send(3, {0x00, 0x00, 0x00, 0x01});
+        ASSERT_TRUE(comms.WaitForTransmitted(++sent));
+        comms.Emit(ScriptedComms::Chunks(c.chunks.begin(), c.chunks.end() - 1));
+        ASSERT_TRUE(comms.WaitUntilDelivered());
+        EXPECT_FALSE(future.is_ready());
+        comms.Emit(c.chunks.back());
+        if (c.frame[1] & 0x80) {
+            auto error = ErrorAs<Modbus::Error>(future);
+            ASSERT_TRUE(error);
+            EXPECT_STREQ(error->what(), "node returned an error: illegal data address");
+            EXPECT_EQ(error->Kind(), Modbus::ExceptionReply);
+            EXPECT_EQ(error->ExceptionCode(), 2);
+            EXPECT_EQ(error->Reply(), c.frame); // without the stray bytes
+        } else {
+            ASSERT_TRUE(Ready(future));
+            EXPECT_EQ(future.get(), ByteVec(c.frame.begin() + 2, c.frame.end() - 2));
+        }
+    }
+}
+
+// Nothing that fails a check a reply gets is taken after stray bytes: the request times out as
+// it would with garbage alone, and the next one is answered normally.
+TEST_F(DatalinkTest, GarbageWithoutAValidReplyEndsInTimeout)
+{
     const ByteVec reply = ScriptedComms::Frame(1, 3, {0x02, 0x00, 0x01});
-    garbage.insert(garbage.end(), reply.begin(), reply.end());
-    comms.Emit(garbage);
-    auto error = ErrorAs<Modbus::TimeoutError>(future);
-    ASSERT_TRUE(error);
-    EXPECT_STREQ(error->what(), "No reply from node");
+    const struct
+    {
+        const char* name;
+        ByteVec bytes;
+    } cases[] = {
+        {"garbage alone", {0x55, 0x13, 0x01, 0x03, 0x02, 0x00}},
+        {"reply cut short", Joined({0x55}, ByteVec(reply.begin(), reply.end() - 1))},
+        {"reply to another node", Joined({0x55}, ScriptedComms::Frame(2, 3, {0x02, 0x00, 0x01}))},
+        {"reply to another function",
+         Joined({0x55}, ScriptedComms::Frame(1, 4, {0x02, 0x00, 0x01}))},
+        {"more than a turn-around leaves", Joined(ByteVec(9, 0x55), reply)},
+    };
+    link.SetReplyTimeoutMs(50);
+    std::size_t sent = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto future = Send(3, {0x00, 0x00, 0x00, 0x01});
+        ASSERT_TRUE(comms.WaitForTransmitted(++sent));
+        comms.Emit(c.bytes);
+        auto error = ErrorAs<Modbus::TimeoutError>(future);
+        ASSERT_TRUE(error);
+        EXPECT_STREQ(error->what(), "No reply from node");
+    }
+    link.SetReplyTimeoutMs(5000);
+    auto next = Send(3, {0x00, 0x00, 0x00, 0x01});
+    ASSERT_TRUE(comms.WaitForTransmitted(++sent));
+    comms.Emit(reply);
+    ASSERT_TRUE(Ready(next));
+    EXPECT_EQ(next.get(), (ByteVec{0x02, 0x00, 0x01}));
 }
 
 struct ExceptionReplyCase
