@@ -12,12 +12,18 @@ unsigned long CLockHandle::CurrentThreadId()
     return id;
 }
 
-void CLockHandle::Fail(const char* message) const
+CLockHandle::State CLockHandle::ReadState() const
+{
+    std::lock_guard<std::mutex> guard(m_stateMutex);
+    return State{m_owner.load(), m_depth};
+}
+
+void CLockHandle::Fail(const char* message, const State& state) const
 {
     std::string text = message;
     text += " (CurrentThread = " + std::to_string(CurrentThreadId()) +
-            ", OwnerThread = " + std::to_string(m_owner.load()) +
-            ", RefCount = " + std::to_string(m_depth) + ").";
+            ", OwnerThread = " + std::to_string(state.owner) +
+            ", RefCount = " + std::to_string(state.depth) + ").";
     boost::throw_exception(CError(text));
 }
 
@@ -28,6 +34,7 @@ unsigned CLockHandle::Lock()
     if (owner != 0 && owner != self)
         ++m_contention;
     m_mutex.lock();
+    std::lock_guard<std::mutex> guard(m_stateMutex);
     m_owner.store(self);
     return ++m_depth;
 }
@@ -35,15 +42,20 @@ unsigned CLockHandle::Lock()
 void CLockHandle::Unlock()
 {
     if (!IsLockedByCurrentThread()) {
-        // The depth belongs to another thread (or to nobody); only report what is safe to read.
-        if (m_owner.load() == 0)
-            Fail("Cannot unlock lock-handle as refcount <= 0");
-        Fail("Cannot unlock lock-handle as not locked by calling thread");
+        // Owner and depth belong to another thread (or to nobody): one snapshot decides the
+        // message and fills it in.
+        const State state = ReadState();
+        if (state.owner == 0)
+            Fail("Cannot unlock lock-handle as refcount <= 0", state);
+        Fail("Cannot unlock lock-handle as not locked by calling thread", state);
     }
     if (m_depth == 0)
         Fail("Cannot unlock lock-handle as refcount <= 0");
-    if (--m_depth == 0)
-        m_owner.store(0);
+    {
+        std::lock_guard<std::mutex> guard(m_stateMutex);
+        if (--m_depth == 0)
+            m_owner.store(0);
+    }
     m_mutex.unlock();
 }
 

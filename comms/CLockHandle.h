@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <string>
 
 #include <boost/thread/recursive_mutex.hpp>
@@ -11,7 +12,9 @@
 // connection can release it completely around a wait or a signal emission and restore it after.
 //
 // Threads: any thread may Lock/Unlock. The owner and depth are written only by the thread that
-// holds the lock; IsLockedByCurrentThread and GetContentionCount may be asked from any thread.
+// holds the lock, and together under a small state mutex, so that a misuse report from another
+// thread reads a consistent pair without waiting for the lock itself. IsLockedByCurrentThread and
+// GetContentionCount may be asked from any thread.
 class CLockHandle
 {
 public:
@@ -38,9 +41,17 @@ public:
 
 private:
     friend class CBriefUnlock;
-    [[noreturn]] void Fail(const char* message) const;
+    struct State
+    {
+        unsigned long owner;
+        unsigned depth;
+    };
+    State ReadState() const;
+    [[noreturn]] void Fail(const char* message) const { Fail(message, ReadState()); }
+    [[noreturn]] void Fail(const char* message, const State& state) const;
 
     boost::recursive_mutex m_mutex;
+    mutable std::mutex m_stateMutex; // guards writes of m_owner and m_depth, and foreign reads
     std::atomic<unsigned long> m_owner{0};
     unsigned m_depth = 0;
     std::atomic<unsigned> m_contention{0};

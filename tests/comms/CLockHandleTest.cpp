@@ -1,3 +1,6 @@
+#include <atomic>
+#include <string>
+
 #include <boost/thread/future.hpp>
 #include <boost/thread/thread.hpp>
 
@@ -84,6 +87,43 @@ TEST(CLockHandleTest, MisuseIsReportedWithThreadsAndDepth)
     EXPECT_TRUE(lock.IsLockedByCurrentThread());
     EXPECT_EQ(lock.GetDepth(), 1u);
     lock.Unlock();
+}
+
+// A foreign unlock while the owner keeps taking and releasing the lock reports an owner and
+// depth that belong together: nobody at depth 0, or the owner at a depth it really held.
+TEST(CLockHandleTest, ForeignUnlockReportsAConsistentOwnerAndDepth)
+{
+    CLockHandle lock;
+    std::atomic<bool> done{false};
+    boost::promise<unsigned long> started;
+    boost::thread owner([&] {
+        started.set_value(CLockHandle::CurrentThreadId());
+        for (int i = 0; i < 200000; ++i) {
+            lock.Lock();
+            lock.Lock();
+            lock.Unlock();
+            lock.Unlock();
+        }
+        done = true;
+    });
+    const std::string ownerId = std::to_string(started.get_future().get());
+    const std::string self = std::to_string(CLockHandle::CurrentThreadId());
+    const std::string nobody = "Cannot unlock lock-handle as refcount <= 0 (CurrentThread = " +
+                               self + ", OwnerThread = 0, RefCount = 0).";
+    const std::string held = "Cannot unlock lock-handle as not locked by calling thread "
+                             "(CurrentThread = " + self + ", OwnerThread = " + ownerId +
+                             ", RefCount = ";
+    int reports = 0;
+    while (!done || reports == 0) {
+        const std::string text = ErrorText([&] { lock.Unlock(); });
+        ++reports;
+        if (text != nobody && text != held + "1)." && text != held + "2).")
+            ADD_FAILURE() << text;
+        if (HasFailure())
+            break;
+    }
+    owner.join();
+    EXPECT_FALSE(lock.IsLockedByCurrentThread());
 }
 
 TEST(CLockHandleTest, CountsLocksThatFoundAnotherOwner)
