@@ -15,6 +15,7 @@
 #include "simulator/CardBytes.h"
 #include "tests/support/FakeCard.h"
 #include "tests/support/FutureWait.h"
+#include "tests/support/ExpectThrowText.h"
 
 // A fake Input Card whose raw registers answer scripted values, one per read, the last one
 // repeated.
@@ -62,13 +63,3 @@ protected:
     CalibSettings& settings = CalibSettings::Instance();
 };
 
-// Runs statement, expecting it to throw E with exactly this text.
-#define EXPECT_THROW_TEXT(statement, E, text)                                                      \
-    do {                                                                                           \
-        try {                                                                                      \
-            statement;                                                                             \
-            ADD_FAILURE() << "no exception from " #statement;                                      \
-        } catch (const E& e_) {                                                                    \
-            EXPECT_EQ(std::string(e_.what()), std::string(text));                                  \
-        }                                                                                          \
-    } while (0)

@@ -174,39 +174,7 @@ protected:
     // pull-ups and the rail.
     void ExpectInputCalibrationRecoversTruth()
     {
-        CalibrationRig& rig = served->Rig();
-        TolvarenCommsCommon card(served->InputLink());
-        const CalibParams& p = inputs.params;
-        for (int path : {0, 1}) {
-            const auto intercepts = card.ReadCalibrationBlock(std::uint8_t(2 * path)).get();
-            const auto gradients = card.ReadCalibrationBlock(std::uint8_t(2 * path + 1)).get();
-            ASSERT_EQ(intercepts.size(), 16u);
-            const double perUnit = path == 0 ? rig.CountsPerVolt() : rig.CountsPerMilliAmp();
-            for (unsigned i = 0; i < 16; ++i) {
-                const CalibrationRig::Line truth = rig.TrueInputLine(path, i);
-                for (double real : path == 0 ? std::vector<double>{p.voltsA, p.voltsB}
-                                             : std::vector<double>{p.milliAmpsA, p.milliAmpsB}) {
-                    const double raw = real * perUnit;
-                    EXPECT_NEAR(intercepts[i] + gradients[i] * raw,
-                                truth.intercept + truth.gradient * raw, truth.gradient)
-                        << "path " << path << " input " << i + 1;
-                }
-            }
-        }
-        const auto rail = card.ReadCalibrationBlock(4).get();
-        ASSERT_EQ(rail.size(), 1u);
-        EXPECT_NEAR(rail[0], rig.TrueRailVolts(), 0.002 * rig.TrueRailVolts());
-        for (int block : {5, 6}) {
-            const auto pullUps = card.ReadCalibrationBlock(std::uint8_t(block)).get();
-            ASSERT_EQ(pullUps.size(), 16u);
-            for (unsigned i = 0; i < 16; ++i) {
-                const auto e = rig.TrueInputErrors(i);
-                const double truth = block == 5 ? e.pullUpLowOhms : e.pullUpHighOhms;
-                EXPECT_NEAR(pullUps[i], truth, 0.015 * truth) << "block " << block << " " << i;
-            }
-        }
-        EXPECT_EQ(card.ReadCalibrationBlock(7).get(),
-                  std::vector<float>{float(p.inductorResistance)});
+        ExpectStoredInputCalibrationMatchesRig(served->InputLink(), served->Rig(), inputs.params);
     }
 
     QTemporaryDir dir;

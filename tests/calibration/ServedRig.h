@@ -7,6 +7,7 @@
 #include "simulator/CalibrationRig.h"
 #include "tests/calibration/PtyJoin.h"
 
+#include "calibration/CalibParams.h"
 #include "simulator/RigSerialBridges.h"
 
 // A calibration rig served in this process on two pseudo-terminal cables, and the tool's own
@@ -41,3 +42,10 @@ private:
     std::unique_ptr<ModbusMasterDatalink> m_inputLink;
     std::unique_ptr<ModbusMasterDatalink> m_outputLink;
 };
+
+// Checks (gtest expectations) that the calibration stored in the Input Card on link agrees with
+// the rig's truth: the voltage and current lines at both references of params (noise of a few
+// tenths of a count and, on the coarse scale, half a count of rounding), the rail, the pull-ups
+// within 1.5 % and the inductor's resistance.
+void ExpectStoredInputCalibrationMatchesRig(ModbusMasterDatalink& link, CalibrationRig& rig,
+                                            const CalibParams& params);

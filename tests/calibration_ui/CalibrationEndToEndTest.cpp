@@ -174,33 +174,9 @@ TEST_F(CalibrationEndToEndTest, InputCardCalibratedFromTheWindowStoresTheRigsTru
         ExpectSlidersShown(path, 0);
 
     // The stored lines give the true reading at both references of each path, within a count.
-    CalibrationRig& rig = served->Rig();
+    ExpectStoredInputCalibrationMatchesRig(served->InputLink(), served->Rig(),
+                                           CalibParams::Defaults());
     TolvarenCommsCommon card(served->InputLink());
-    const CalibParams p = CalibParams::Defaults();
-    const std::vector<double> references[2] = {{p.voltsA, p.voltsB}, {p.milliAmpsA, p.milliAmpsB}};
-    for (int path : {0, 1}) {
-        const auto intercepts = card.ReadCalibrationBlock(std::uint8_t(2 * path)).get();
-        const auto gradients = card.ReadCalibrationBlock(std::uint8_t(2 * path + 1)).get();
-        ASSERT_EQ(gradients.size(), 16u);
-        const double perUnit = path == 0 ? rig.CountsPerVolt() : rig.CountsPerMilliAmp();
-        for (unsigned i = 0; i < 16; ++i) {
-            const CalibrationRig::Line truth = rig.TrueInputLine(path, i);
-            for (double real : references[path]) {
-                EXPECT_NEAR(intercepts[i] + gradients[i] * real * perUnit,
-                            truth.intercept + truth.gradient * real * perUnit, truth.gradient)
-                    << "path " << path << " input " << i + 1;
-            }
-        }
-    }
-    for (int block : {5, 6}) {
-        const auto pullUps = card.ReadCalibrationBlock(std::uint8_t(block)).get();
-        ASSERT_EQ(pullUps.size(), 16u);
-        for (unsigned i = 0; i < 16; ++i) {
-            const auto e = rig.TrueInputErrors(i);
-            const double truth = block == 5 ? e.pullUpLowOhms : e.pullUpHighOhms;
-            EXPECT_NEAR(pullUps[i], truth, 0.015 * truth) << "block " << block << " " << i;
-        }
-    }
     EXPECT_EQ(card.ReadSingleRegister(false, 900).get(), 42u);
 
     // The log file holds what the pane shows, without the times; the backup is the card's image.

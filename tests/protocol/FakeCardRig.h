@@ -9,6 +9,7 @@
 #include "modbus/ModbusMasterDatalink.h"
 #include "tests/support/FakeCard.h"
 #include "tests/support/FakeCardProtocol.h"
+#include "tests/support/ExpectThrowText.h"
 
 // A fake card with protocol contents behind a datalink. Members go in reverse order: the
 // datalink is destroyed before the card it talks to.
@@ -44,16 +45,6 @@ struct FakeCardRig
     }
 };
 
-// Runs statement, expecting it to throw E with exactly this text.
-#define EXPECT_THROW_TEXT(statement, E, text)                                                      \
-    do {                                                                                           \
-        try {                                                                                      \
-            statement;                                                                             \
-            ADD_FAILURE() << "no exception from " #statement;                                      \
-        } catch (const E& e_) {                                                                    \
-            EXPECT_EQ(std::string(e_.what()), std::string(text));                                  \
-        }                                                                                          \
-    } while (0)
 
 inline ByteVec operator+(ByteVec a, const ByteVec& b)
 {
