@@ -12,28 +12,13 @@
 #include "protocol/TolvarenCommsCommon.h"
 #include "tests/calibration/ServedRig.h"
 #include "tests/calibration_ui/CalibUiRig.h"
+#include "tests/calibration_ui/RigCardWindow.h"
 
 using namespace CalibUiSteps;
 
 namespace {
 
 using Kind = CalibrationRig::Kind;
-
-// A main window as the calibration window sees it, on one card of a served rig.
-class RigCardWindow : public ICardWindow
-{
-public:
-    explicit RigCardWindow(ModbusMasterDatalink& link) : m_link(link) {}
-
-    QWidget* CardWindowWidget() override { return &m_widget; }
-    ModbusMasterDatalink* CardDatalink() override { return &m_link; }
-    void RefreshEverything() override {}
-    int ConfiguredCommPort() const override { return ServedRig::cardPort; }
-
-private:
-    ModbusMasterDatalink& m_link;
-    QWidget m_widget;
-};
 
 // Whole calibrations as a technician runs them from the calibration window, against a rig
 // served on pseudo-terminals: the board on COM301 (Input Card) or the Output Card there.

@@ -22,24 +22,9 @@
 #include "calibration/ui/CalibrationWidget.h"
 #include "calibration/ui/ICardWindow.h"
 #include "tests/calibration/ServedRig.h"
+#include "tests/calibration_ui/RigCardWindow.h"
 
 namespace {
-
-// The main window of the Input Card, as the calibration window sees it.
-class RigCardWindow : public ICardWindow
-{
-public:
-    explicit RigCardWindow(ModbusMasterDatalink& link) : m_link(link) {}
-
-    QWidget* CardWindowWidget() override { return &m_widget; }
-    ModbusMasterDatalink* CardDatalink() override { return &m_link; }
-    void RefreshEverything() override {}
-    int ConfiguredCommPort() const override { return ServedRig::cardPort; }
-
-private:
-    ModbusMasterDatalink& m_link;
-    QWidget m_widget;
-};
 
 QString LogText(QWidget* window)
 {
