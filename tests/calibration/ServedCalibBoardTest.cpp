@@ -9,7 +9,7 @@
 #include "calibration/CalibBoardParams.h"
 #include "simulator/CalibBoardSerialBridge.h"
 #include "simulator/SimulatedCalibBoard.h"
-#include "tests/calibration/PtyJoin.h"
+#include "tests/calibration/ServedBoard.h"
 
 // The tool's side against the simulated board served on the far end of a pty join: the tool
 // on COM300, the board on COM301.
@@ -21,21 +21,6 @@ const int toolPort = 300;
 class ServedCalibBoardTest : public ::testing::Test
 {
 protected:
-    ServedCalibBoardTest()
-    {
-        const std::string ports = cable.PathA() + ":" + cable.PathB();
-        ::setenv("TOLVAREN_EXTRA_SERIAL_PORTS", ports.c_str(), 1);
-        SerialPortSettings settings;
-        settings.port = 301;
-        settings.baudRate = CalibBoardLink::BaudRate;
-        bridge = std::make_unique<CalibBoardSerialBridge>(board, settings);
-    }
-    ~ServedCalibBoardTest() override
-    {
-        bridge.reset();
-        ::unsetenv("TOLVAREN_EXTRA_SERIAL_PORTS");
-    }
-
     std::string ErrorOf(const std::function<void()>& operation)
     {
         try {
@@ -46,9 +31,8 @@ protected:
         return std::string();
     }
 
-    PtyJoin cable;
-    std::shared_ptr<SimulatedCalibBoard> board = std::make_shared<SimulatedCalibBoard>();
-    std::unique_ptr<CalibBoardSerialBridge> bridge;
+    ServedBoard served;
+    std::shared_ptr<SimulatedCalibBoard>& board = served.board;
 };
 
 TEST_F(ServedCalibBoardTest, VersionAndRouting)
@@ -81,7 +65,7 @@ TEST_F(ServedCalibBoardTest, VersionAndRouting)
     EXPECT_EQ(board->RouteOf(15).pathCode, 0x12);
     EXPECT_EQ(board->RouteOf(0).pathCode, 0);
     EXPECT_EQ(routingChanges, 2);
-    EXPECT_EQ(bridge->GetError(), "");
+    EXPECT_EQ(served.bridge->GetError(), "");
 }
 
 TEST_F(ServedCalibBoardTest, ParamsStoredLoadedAndErased)

@@ -27,7 +27,7 @@
 #include "simulator/CalibBoardSerialBridge.h"
 #include "simulator/FullCardSimulator.h"
 #include "simulator/SimulatedCalibBoard.h"
-#include "tests/calibration/PtyJoin.h"
+#include "tests/calibration/ServedBoard.h"
 #include "tests/support/WaitUntil.h"
 #include "tests/widgets/ModalScript.h"
 
@@ -77,12 +77,6 @@ protected:
         QCoreApplication::setApplicationName(QStringLiteral("TolvarenDiagnostics"));
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
         QSettings().clear();
-        const std::string ports = cable.PathA() + ":" + cable.PathB();
-        ::setenv("TOLVAREN_EXTRA_SERIAL_PORTS", ports.c_str(), 1);
-        SerialPortSettings settings;
-        settings.port = 301;
-        settings.baudRate = CalibBoardLink::BaudRate;
-        bridge = std::make_unique<CalibBoardSerialBridge>(board, settings);
     }
     ~CalibUiTest() override
     {
@@ -90,8 +84,6 @@ protected:
             if (qobject_cast<CalibrationWidget*>(w))
                 delete w;
         }
-        bridge.reset();
-        ::unsetenv("TOLVAREN_EXTRA_SERIAL_PORTS");
     }
 
     // An Input Card window on the served board; script answers the boxes it opens.
@@ -133,9 +125,8 @@ protected:
     }
 
     QTemporaryDir settingsDir;
-    PtyJoin cable;
-    std::shared_ptr<SimulatedCalibBoard> board = std::make_shared<SimulatedCalibBoard>();
-    std::unique_ptr<CalibBoardSerialBridge> bridge;
+    ServedBoard served;
+    std::shared_ptr<SimulatedCalibBoard>& board = served.board;
     CardWindowStandIn inputCard{CardModel::Make(CardModel::inputCard, 10, 1, 0)};
     CardWindowStandIn outputCard{CardModel::Make(CardModel::outputCard, 10, 1, 77)};
 };
