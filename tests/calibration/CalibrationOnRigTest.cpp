@@ -1,7 +1,6 @@
 #include <memory>
 #include <mutex>
 #include <cmath>
-#include <regex>
 
 #include "calibration/CalibMaths.h"
 #include "calibration/CalibrationMapping.h"
@@ -140,58 +139,6 @@ TEST_F(CalibrationOnRigTest, InputFitRecoversEachInputsTrueGainAndOffset)
                         << "path " << path << " input " << i + 1;
                 }
             }
-        }
-    }
-}
-
-TEST_F(CalibrationOnRigTest, NoisyInputFailsWithItsUnscaledSpread)
-{
-    MakeRig(CalibrationRig::Kind::InputCard, 10, 3);
-    rig->SetNoise(6.0);
-    try {
-        MeasureAll(CalibrationRig::voltagePath, 1, 2);
-        ADD_FAILURE() << "no jitter failure";
-    } catch (const ExceptionWithString& e) {
-        std::smatch m;
-        const std::string text = e.what();
-        ASSERT_TRUE(std::regex_match(
-            text, m,
-            std::regex(
-                "too much jitter \\(([0-9]+) counts\\) in reading raw val of IO point number 1")))
-            << text;
-        // More than the 2 counts allowed, in register units of 1/64 count.
-        EXPECT_GT(std::stoul(m[1]), 2u * 64u);
-    }
-}
-
-TEST_F(CalibrationOnRigTest, ResistanceModelRecoversRailAndTruePullUps)
-{
-    MakeRig(CalibrationRig::Kind::InputCard, 10, 3);
-    CalibResults results;
-    FitInput(results, VoltagePath);
-    const float rail = RailVoltage(results, MeasureAll(CalibrationRig::lowOhmsPath, 0));
-    EXPECT_NEAR(rail, rig->TrueRailVolts(), 0.002 * rig->TrueRailVolts());
-
-    const auto refs = rig->BoardReferences();
-    struct Range
-    {
-        int path;
-        std::uint8_t code, selA, selB;
-        double ohmsA, ohmsB;
-    };
-    const Range ranges[] = {
-        {LowResistancePath, CalibrationRig::lowOhmsPath, 1, 2, refs.lowerOhmsA, refs.lowerOhmsB},
-        {HighResistancePath, CalibrationRig::highOhmsPath, 4, 8, refs.upperOhmsA, refs.upperOhmsB},
-    };
-    for (const Range& r : ranges) {
-        const RawValues rawA = MeasureAll(r.code, r.selA), rawB = MeasureAll(r.code, r.selB);
-        EstimatePullUps(results, r.path, rail, rawA, rawB, EffectiveReferenceOhms(r.ohmsA),
-                        EffectiveReferenceOhms(r.ohmsB));
-        for (unsigned i = 0; i < 16; ++i) {
-            const auto e = rig->TrueInputErrors(i);
-            const double truth = r.path == LowResistancePath ? e.pullUpLowOhms : e.pullUpHighOhms;
-            EXPECT_NEAR(results.PullUpOhms(r.path)[i], truth, 0.015 * truth)
-                << "path " << r.path << " input " << i + 1;
         }
     }
 }
