@@ -17,7 +17,7 @@ CommsConnection::CommsConnection(std::unique_ptr<SerialPlatform::Port> port,
         boost::throw_exception(
             ExceptionWithString("Supplied comms handle is invalid (is not connected to anything)"));
     try {
-        m_thread = boost::thread([this] { ThreadProc(); });
+        m_thread = boost::thread([this, life = m_life] { ThreadProc(*life); });
     } catch (const boost::thread_resource_error& e) {
         boost::throw_exception(
             ExceptionWithString("Failed to start thread" + ErrorCodeSuffix(e.code().value())));
@@ -46,11 +46,10 @@ void CommsConnection::StopThread()
     if (!m_thread.joinable())
         return;
     if (m_thread.get_id() == boost::this_thread::get_id()) {
-        // Only the error report may destroy its own connection; the thread touches nothing of
-        // this object after the report returns.
-        if (!m_errorReported)
-            boost::throw_exception(
-                ExceptionWithString("Cannot destruct CommsConnection from its own thread"));
+        // Destroyed from inside a call out of the I/O thread (the last owner let go in a data
+        // slot or in the error report). A thread cannot join itself and a destructor must not
+        // throw, so the thread ends by itself when the call returns, without touching this.
+        m_life->ownerGone = true;
         m_thread.detach();
         return;
     }
@@ -78,7 +77,7 @@ void CommsConnection::Transmit(const ByteVec& bytes)
 boost::signals2::connection
 CommsConnection::ConnectDataReceived(const DataReceivedSignal::slot_type& slot)
 {
-    return m_signal.connect(slot);
+    return m_signal->connect(slot);
 }
 
 void CommsConnection::SetCommsWatcher(ICommsWatcher* watcher)
@@ -86,14 +85,14 @@ void CommsConnection::SetCommsWatcher(ICommsWatcher* watcher)
     m_watcher = watcher ? watcher : &NullCommsWatcher;
 }
 
-void CommsConnection::ThreadProc()
+void CommsConnection::ThreadProc(const ThreadLife& life)
 {
     {
         boost::unique_lock<boost::mutex> lock(m_gateMutex);
         m_gateChanged.wait(lock, [this] { return !m_suspended || m_stop; });
     }
     try {
-        RunLoop();
+        RunLoop(life);
     } catch (const std::exception& e) {
         while (m_lock.IsLockedByCurrentThread())
             m_lock.Unlock();
@@ -105,19 +104,14 @@ void CommsConnection::ThreadProc()
     }
 }
 
-void CommsConnection::RunLoop()
+void CommsConnection::RunLoop(const ThreadLife& life)
 {
     m_lock.Lock();
     StartRead();
     std::vector<SerialPlatform::WaitHandle> handles;
     while (!m_stop) {
-        if (!m_received.empty()) {
-            CBriefUnlock unlocked(m_lock);
-            unlocked.BriefUnlock();
-            m_signal(m_received);
-            unlocked.LockAndRestore();
-            m_received.clear();
-        }
+        if (!m_received.empty() && !EmitReceived(life))
+            return; // destroyed by a slot: nothing of this is left
 
         handles.clear();
         CollectWaitHandles(handles);
@@ -141,6 +135,33 @@ void CommsConnection::RunLoop()
         }
     }
     m_lock.Unlock();
+}
+
+bool CommsConnection::EmitReceived(const ThreadLife& life)
+{
+    // Only this thread fills m_received, so the bytes can leave it before the lock is released.
+    ByteVec chunk;
+    chunk.swap(m_received);
+    const std::shared_ptr<DataReceivedSignal> signal = m_signal;
+    unsigned depth = 0;
+    while (m_lock.IsLockedByCurrentThread()) {
+        m_lock.Unlock();
+        ++depth;
+    }
+    try {
+        (*signal)(chunk);
+    } catch (...) {
+        if (life.ownerGone)
+            return false; // no one is left to report to
+        while (depth-- > 0)
+            m_lock.Lock();
+        throw;
+    }
+    if (life.ownerGone)
+        return false;
+    while (depth-- > 0)
+        m_lock.Lock();
+    return true;
 }
 
 void CommsConnection::CollectWaitHandles(std::vector<SerialPlatform::WaitHandle>& handles)

@@ -23,8 +23,9 @@
 // - The data signal, the watcher calls, CollectWaitHandles/HandleWaitEvent and
 //   OnConnectionError run on the I/O thread. The watcher is called with the lock held, the
 //   feedback after the lock has been released.
-// - The destructor runs on any other thread, or on the I/O thread only from inside
-//   OnConnectionError.
+// - The destructor runs on any thread. On the I/O thread (from a slot of the data signal or from
+//   OnConnectionError, never from a watcher call) it asks the thread to stop and lets it end on
+//   its own once the call returns, touching nothing of the destroyed object.
 class CommsConnection : public ICommsInterface
 {
 public:
@@ -54,16 +55,24 @@ protected:
 
     // Lets a thread created suspended run. Throws unless it was suspended and is now released.
     void ResumeThread();
-    // Stops and joins the I/O thread (see the destructor for the I/O thread's own case). A
-    // subclass that overrides the wait handling calls it first in its destructor.
+    // Stops and joins the I/O thread; on the I/O thread itself it only asks it to stop (see the
+    // destructor). A subclass that overrides the wait handling calls it first in its destructor.
     void StopThread();
 
     SerialPlatform::Port& GetPort() { return *m_port; }
     CLockHandle& GetLock() { return m_lock; }
 
 private:
-    void ThreadProc();
-    void RunLoop();
+    // Outlives the object while its thread runs: tells the thread, when a call out of it returns,
+    // that the object was destroyed inside that call. Read and written on the I/O thread only.
+    struct ThreadLife
+    {
+        bool ownerGone = false;
+    };
+
+    void ThreadProc(const ThreadLife& life);
+    void RunLoop(const ThreadLife& life);
+    bool EmitReceived(const ThreadLife& life);
     void StartRead();
     void StartWrite();
     void ContinueWrite();
@@ -75,7 +84,8 @@ private:
     Circbuf m_sendQueue;
     std::atomic<bool> m_stop{false};
     std::atomic<ICommsWatcher*> m_watcher{&NullCommsWatcher};
-    DataReceivedSignal m_signal;
+    // Shared so that an emission in progress keeps it alive when a slot destroys the connection.
+    std::shared_ptr<DataReceivedSignal> m_signal = std::make_shared<DataReceivedSignal>();
     std::unique_ptr<unsigned char[]> m_sendBuffer;
     std::unique_ptr<unsigned char[]> m_receiveBuffer;
     unsigned m_sendLength = 0;
@@ -89,6 +99,7 @@ private:
     boost::mutex m_gateMutex;
     boost::condition_variable m_gateChanged;
     bool m_suspended;
+    std::shared_ptr<ThreadLife> m_life = std::make_shared<ThreadLife>();
     boost::thread m_thread;
 };
 

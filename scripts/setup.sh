@@ -2,9 +2,10 @@
 # Shared set-up of the README's commands: installs the Debian packages that are missing,
 # configures and builds incrementally.
 #
-#   scripts/setup.sh [--sanitize] [--release] [ninja targets...]
+#   scripts/setup.sh [--sanitize] [--tsan] [--release] [ninja targets...]
 #
 # --sanitize builds in build-asan with AddressSanitizer and UndefinedBehaviorSanitizer;
+# --tsan builds the layers below the windows and their tests in build-tsan with ThreadSanitizer;
 # --release builds in build-release (benchmarks). Otherwise the build folder is build/.
 set -euo pipefail
 
@@ -47,6 +48,11 @@ for arg in "$@"; do
         --sanitize)
             BUILD_DIR="$ROOT/build-asan"
             CMAKE_ARGS+=(-DTOLVAREN_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DTOLVAREN_BUILD_BENCH=OFF)
+            ;;
+        --tsan)
+            BUILD_DIR="$ROOT/build-tsan"
+            CMAKE_ARGS+=(-DTOLVAREN_TSAN=ON -DTOLVAREN_LOWER_LAYERS_ONLY=ON
+                         -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVAREN_BUILD_BENCH=OFF)
             ;;
         --release)
             BUILD_DIR="$ROOT/build-release"

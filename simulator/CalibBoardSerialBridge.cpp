@@ -19,9 +19,10 @@ CalibBoardSerialBridge::CalibBoardSerialBridge(std::shared_ptr<SimulatedCalibBoa
 
 CalibBoardSerialBridge::~CalibBoardSerialBridge()
 {
-    // Joins the I/O thread, the only caller of OnSerialData and OnConnectionError. The board
-    // answers on that same thread, so no reply is in flight once it has stopped.
-    m_connection.reset();
+    // m_connection, the last member, goes first and joins the I/O thread, the only caller of
+    // OnSerialData and OnConnectionError; the board answers on that same thread, so no reply is
+    // in flight afterwards. Not reset() here: that clears the pointer before the join, while
+    // OnSerialData may still be sending a reply through it.
 }
 
 std::string CalibBoardSerialBridge::GetError() const

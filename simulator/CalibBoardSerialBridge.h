@@ -39,5 +39,5 @@ private:
     std::chrono::steady_clock::time_point m_lastBytesAt; // I/O thread only
     mutable std::mutex m_errorMutex;
     std::string m_error;
-    std::unique_ptr<SerialCommsThread> m_connection;
+    std::unique_ptr<SerialCommsThread> m_connection; // last: destroyed, and joined, first
 };

@@ -1,12 +1,15 @@
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "calibration/CalibBoard.h"
 #include "calibration/CalibBoardCommands.h"
 #include "calibration/CalibBoardParams.h"
+#include "comms/SimpleSerialComms.h"
 #include "simulator/CalibBoardSerialBridge.h"
 #include "simulator/SimulatedCalibBoard.h"
 #include "tests/calibration/ServedBoard.h"
@@ -110,6 +113,38 @@ TEST_F(ServedCalibBoardTest, AWriteThatDoesNotStickIsReported)
     board->SetIgnoreEepromWrites(true);
     EXPECT_EQ(ErrorOf([&] { CalibBoardParams::StoreParamsToBoard(toolPort, changed); }),
               "data read back from PIC does not match what was requested to be written");
+}
+
+TEST_F(ServedCalibBoardTest, BridgeMayGoWhileTheBoardIsAnswering)
+{
+    const ByteVec ping{0x01, 0x00, 0x00};
+    const ByteVec pong{0x02, 0x00, 0x00, 0x00};
+    {
+        SimpleSerialComms tool(toolPort, CalibBoardLink::BaudRate);
+        // Pings keep coming while the bridge goes, so it is answering one when it is destroyed.
+        std::atomic<bool> stop{false};
+        std::thread pinger([&] {
+            for (int sent = 0; !stop && sent < 100000; ++sent) {
+                try {
+                    tool.Transmit(ping);
+                } catch (const Circbuf::Error&) {
+                    std::this_thread::yield(); // send queue full: the line is busy
+                }
+            }
+        });
+        ByteVec first;
+        for (std::size_t i = 0; i < pong.size(); ++i)
+            first.push_back(tool.ReadByte(10000));
+        served.bridge.reset();
+        stop = true;
+        pinger.join();
+        EXPECT_EQ(first, pong);
+    }
+    // The port was let go: a new bridge opens it (a port is held exclusively).
+    SerialPortSettings settings;
+    settings.port = 301;
+    settings.baudRate = CalibBoardLink::BaudRate;
+    EXPECT_NO_THROW(served.bridge = std::make_unique<CalibBoardSerialBridge>(board, settings));
 }
 
 } // namespace

@@ -1,3 +1,5 @@
+#include <filesystem>
+
 #include <boost/thread/condition_variable.hpp>
 #include <boost/thread/future.hpp>
 #include <boost/thread/mutex.hpp>
@@ -7,6 +9,7 @@
 #include "comms/SerialCommsThread.h"
 #include "tests/support/FakeSysfs.h"
 #include "tests/support/PtyPair.h"
+#include "tests/support/WaitUntil.h"
 
 namespace {
 
@@ -20,6 +23,12 @@ SerialPortSettings Com(int port, int parity = 0, int stopBits = 1, int baud = 11
     s.parity = parity;
     s.stopBits = stopBits;
     return s;
+}
+
+std::size_t ThreadsOfThisProcess()
+{
+    const std::filesystem::directory_iterator tasks("/proc/self/task");
+    return std::size_t(std::distance(begin(tasks), end(tasks)));
 }
 
 std::string OpenError(const SerialPortSettings& settings)
@@ -205,20 +214,33 @@ TEST_F(SerialCommsThreadTest, PulledAdapterIsReportedExactlyOnce)
 TEST_F(SerialCommsThreadTest, OwnerMayDestroyTheConnectionInsideTheErrorReport)
 {
     struct SelfDestroying : SerialCommsThread::IFeedback {
+        // The I/O thread may run before the pointer is stored: both sides take the mutex.
+        boost::mutex mutex;
         std::unique_ptr<SerialCommsThread> connection;
         boost::promise<std::string> reported;
         void OnConnectionError(CommsConnection* c, const std::exception& e) override
         {
-            EXPECT_EQ(c, connection.get());
-            connection.reset();
+            std::unique_ptr<SerialCommsThread> last;
+            {
+                boost::lock_guard<boost::mutex> lock(mutex);
+                EXPECT_EQ(c, connection.get());
+                last = std::move(connection);
+            }
+            last.reset();
+            // The test may end (and destroy this) as soon as the report is out.
             reported.set_value(e.what());
         }
     } owner;
-    owner.connection.reset(new SerialCommsThread(Com(1), &owner));
+    const std::size_t threadsBefore = ThreadsOfThisProcess();
+    {
+        boost::lock_guard<boost::mutex> lock(owner.mutex);
+        owner.connection.reset(new SerialCommsThread(Com(1), &owner));
+    }
     auto reported = owner.reported.get_future();
     pty.CloseMaster();
     ASSERT_EQ(reported.wait_for(generous), boost::future_status::ready);
     EXPECT_EQ(reported.get(), "ReadFile failed (error-code 5)");
+    EXPECT_TRUE(WaitUntil([&] { return ThreadsOfThisProcess() == threadsBefore; }));
 }
 
 TEST_F(SerialCommsThreadTest, DestroyingFromAnotherThreadReturnsAndReportsNothing)
@@ -230,6 +252,32 @@ TEST_F(SerialCommsThreadTest, DestroyingFromAnotherThreadReturnsAndReportsNothin
     EXPECT_TRUE(receiver.Errors().empty());
     // The port is free again.
     EXPECT_EQ(OpenError(Com(1)), "opened");
+}
+
+TEST_F(SerialCommsThreadTest, LastOwnerLettingGoInsideADataSlotEndsTheThread)
+{
+    const std::size_t threadsBefore = ThreadsOfThisProcess();
+    Receiver receiver;
+    auto connection = std::make_unique<SerialCommsThread>(Com(1), &receiver);
+    boost::promise<boost::thread::id> destroyedOn;
+    connection->ConnectDataReceived([&](ByteVec& bytes) {
+        receiver.OnData(bytes);
+        connection.reset(); // on the connection's own I/O thread
+        destroyedOn.set_value(boost::this_thread::get_id());
+    });
+    pty.Write({0x42});
+    auto destroyed = destroyedOn.get_future();
+    ASSERT_EQ(destroyed.wait_for(generous), boost::future_status::ready);
+    EXPECT_NE(destroyed.get(), boost::this_thread::get_id());
+    EXPECT_TRUE(WaitUntil([&] { return ThreadsOfThisProcess() == threadsBefore; }));
+    EXPECT_TRUE(receiver.Errors().empty());
+
+    // The program carries on and the port is free for the next connection.
+    SerialCommsThread next(Com(1), &receiver);
+    next.ConnectDataReceived([&](ByteVec& bytes) { receiver.OnData(bytes); });
+    pty.Write({0x43});
+    ASSERT_TRUE(receiver.WaitForBytes(2));
+    EXPECT_EQ(receiver.Bytes(), (ByteVec{0x42, 0x43}));
 }
 
 } // namespace

@@ -3,10 +3,21 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/LeakSuppressions.h"
+#include "tests/support/ThreadSuppressions.h"
 
 extern "C" const char* __lsan_default_suppressions()
 {
     return "leak:libqoffscreen.so\n";
+}
+
+extern "C" const char* __tsan_default_suppressions()
+{
+    return "race:QMetaCallEvent\n"
+           "race:QCoreApplicationPrivate::sendPostedEvents\n"
+           "race:QMetaObject::invokeMethodImpl\n"
+           "race:qobjectdefs.h\n"
+           "race:qobjectdefs_impl.h\n"
+           "called_from_lib:libQt5Core.so.5\n";
 }
 
 int main(int argc, char** argv)
