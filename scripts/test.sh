@@ -23,4 +23,11 @@ fi
 
 "$ROOT/scripts/setup.sh" "${SETUP_ARGS[@]}"
 cd "$BUILD_DIR"
-ctest --output-on-failure -j "$(nproc)" --timeout 300
+JOBS="$(nproc)"
+if [[ "${1:-}" == "--tsan" ]]; then
+    # One test at a time: the tests that serve cards on pseudo-terminals reopen ports by path,
+    # and at the sanitizer's pace one test could still be reopening a freed pty number that a
+    # test in parallel has just been given.
+    JOBS=1
+fi
+ctest --output-on-failure -j "$JOBS" --timeout 300

@@ -1,5 +1,8 @@
 #include <filesystem>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <boost/thread/condition_variable.hpp>
 #include <boost/thread/future.hpp>
 #include <boost/thread/mutex.hpp>
@@ -25,10 +28,15 @@ SerialPortSettings Com(int port, int parity = 0, int stopBits = 1, int baud = 11
     return s;
 }
 
-std::size_t ThreadsOfThisProcess()
+// The calling thread's system id, to see from outside when it has ended.
+pid_t ThisThreadTid()
 {
-    const std::filesystem::directory_iterator tasks("/proc/self/task");
-    return std::size_t(std::distance(begin(tasks), end(tasks)));
+    return pid_t(::syscall(SYS_gettid));
+}
+
+bool ThreadHasEnded(pid_t tid)
+{
+    return !std::filesystem::exists("/proc/self/task/" + std::to_string(tid));
 }
 
 std::string OpenError(const SerialPortSettings& settings)
@@ -218,8 +226,10 @@ TEST_F(SerialCommsThreadTest, OwnerMayDestroyTheConnectionInsideTheErrorReport)
         boost::mutex mutex;
         std::unique_ptr<SerialCommsThread> connection;
         boost::promise<std::string> reported;
+        pid_t ioThread = 0;
         void OnConnectionError(CommsConnection* c, const std::exception& e) override
         {
+            ioThread = ThisThreadTid();
             std::unique_ptr<SerialCommsThread> last;
             {
                 boost::lock_guard<boost::mutex> lock(mutex);
@@ -231,7 +241,6 @@ TEST_F(SerialCommsThreadTest, OwnerMayDestroyTheConnectionInsideTheErrorReport)
             reported.set_value(e.what());
         }
     } owner;
-    const std::size_t threadsBefore = ThreadsOfThisProcess();
     {
         boost::lock_guard<boost::mutex> lock(owner.mutex);
         owner.connection.reset(new SerialCommsThread(Com(1), &owner));
@@ -240,7 +249,7 @@ TEST_F(SerialCommsThreadTest, OwnerMayDestroyTheConnectionInsideTheErrorReport)
     pty.CloseMaster();
     ASSERT_EQ(reported.wait_for(generous), boost::future_status::ready);
     EXPECT_EQ(reported.get(), "ReadFile failed (error-code 5)");
-    EXPECT_TRUE(WaitUntil([&] { return ThreadsOfThisProcess() == threadsBefore; }));
+    EXPECT_TRUE(WaitUntil([&] { return ThreadHasEnded(owner.ioThread); }));
 }
 
 TEST_F(SerialCommsThreadTest, DestroyingFromAnotherThreadReturnsAndReportsNothing)
@@ -256,20 +265,20 @@ TEST_F(SerialCommsThreadTest, DestroyingFromAnotherThreadReturnsAndReportsNothin
 
 TEST_F(SerialCommsThreadTest, LastOwnerLettingGoInsideADataSlotEndsTheThread)
 {
-    const std::size_t threadsBefore = ThreadsOfThisProcess();
     Receiver receiver;
     auto connection = std::make_unique<SerialCommsThread>(Com(1), &receiver);
-    boost::promise<boost::thread::id> destroyedOn;
+    boost::promise<pid_t> destroyedOn;
     connection->ConnectDataReceived([&](ByteVec& bytes) {
         receiver.OnData(bytes);
         connection.reset(); // on the connection's own I/O thread
-        destroyedOn.set_value(boost::this_thread::get_id());
+        destroyedOn.set_value(ThisThreadTid());
     });
     pty.Write({0x42});
     auto destroyed = destroyedOn.get_future();
     ASSERT_EQ(destroyed.wait_for(generous), boost::future_status::ready);
-    EXPECT_NE(destroyed.get(), boost::this_thread::get_id());
-    EXPECT_TRUE(WaitUntil([&] { return ThreadsOfThisProcess() == threadsBefore; }));
+    const pid_t ioThread = destroyed.get();
+    EXPECT_NE(ioThread, ThisThreadTid());
+    EXPECT_TRUE(WaitUntil([&] { return ThreadHasEnded(ioThread); }));
     EXPECT_TRUE(receiver.Errors().empty());
 
     // The program carries on and the port is free for the next connection.

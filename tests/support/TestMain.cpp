@@ -12,7 +12,8 @@ extern "C" const char* __lsan_default_suppressions()
 
 extern "C" const char* __tsan_default_suppressions()
 {
-    return "race:QObject::event\n";
+    return "race:QObject::event\n"
+           "called_from_lib:libQt5Core.so.5\n";
 }
 
 int main(int argc, char** argv)
