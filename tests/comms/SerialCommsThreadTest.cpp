@@ -16,7 +16,7 @@
 
 namespace {
 
-const boost::chrono::seconds generous(10);
+const boost::chrono::seconds generous(10 * TestPaceFactor);
 
 SerialPortSettings Com(int port, int parity = 0, int stopBits = 1, int baud = 115200)
 {

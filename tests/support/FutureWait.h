@@ -6,10 +6,12 @@
 #include <boost/thread/future.hpp>
 #include <gtest/gtest.h>
 
+#include "tests/support/TestPace.h"
+
 // Waiting on futures in tests, with a generous upper bound instead of sleeps.
 namespace FutureWait {
 
-const boost::chrono::seconds limit(10);
+const boost::chrono::seconds limit(10 * TestPaceFactor);
 
 template <typename F>
 bool Ready(F& future)
