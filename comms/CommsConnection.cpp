@@ -64,14 +64,48 @@ void CommsConnection::StopThread()
 void CommsConnection::Transmit(const ByteVec& bytes)
 {
     m_lock.Lock();
+    bool wakeThread = true;
     try {
-        m_sendQueue.Push(bytes.data(), unsigned(bytes.size()));
+        if (bytes.size() > m_sendQueue.Capacity() - m_sendQueue.Count())
+            m_sendQueue.Push(bytes.data(), unsigned(bytes.size())); // "no room", as always
+        if (WriteAtOnce(bytes))
+            wakeThread = m_writePending; // the rest needs the port's writability watched
+        else
+            m_sendQueue.Push(bytes.data(), unsigned(bytes.size()));
     } catch (...) {
         m_lock.Unlock();
         throw;
     }
     m_lock.Unlock();
-    m_sendRequest.Set();
+    if (wakeThread)
+        m_sendRequest.Set();
+}
+
+bool CommsConnection::WriteAtOnce(const ByteVec& bytes)
+{
+    // With nothing queued or in flight the bytes go straight to the device (it never blocks):
+    // waking the I/O thread only to write them costs a thread switch per request. Anything else
+    // (earlier bytes still waiting, a write error) is left to the I/O thread, which writes in
+    // order and reports errors as it always does; a part the device did not take waits in the
+    // send buffer as the I/O thread's own pending write.
+    if (m_stop || m_writePending || !m_sendQueue.IsEmpty() || m_errorReported || bytes.empty())
+        return false;
+    std::size_t written = 0;
+    try {
+        written = m_port->WriteSome(bytes.data(), bytes.size());
+    } catch (const SerialPlatform::SystemError&) {
+        return false;
+    }
+    if (written == 0)
+        return false;
+    if (written < bytes.size()) {
+        std::copy(bytes.begin(), bytes.end(), m_sendBuffer.get());
+        m_sendLength = unsigned(bytes.size());
+        m_sendOffset = unsigned(written);
+        m_writePending = true;
+    }
+    m_watcher.load()->OnBytesTransmitted(bytes.data(), unsigned(bytes.size()));
+    return true;
 }
 
 boost::signals2::connection

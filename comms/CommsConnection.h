@@ -20,9 +20,9 @@
 // Threads:
 // - Transmit, ConnectDataReceived, SetCommsWatcher: any thread, also from inside a slot of the
 //   data signal (the I/O thread releases its lock while it emits).
-// - The data signal, the watcher calls, CollectWaitHandles/HandleWaitEvent and
-//   OnConnectionError run on the I/O thread. The watcher is called with the lock held, the
-//   feedback after the lock has been released.
+// - The data signal, CollectWaitHandles/HandleWaitEvent and OnConnectionError run on the I/O
+//   thread. The watcher is called with the lock held (on the I/O thread, or on Transmit's caller
+//   for bytes written at once), the feedback after the lock has been released.
 // - The destructor runs on any thread. On the I/O thread (from a slot of the data signal or from
 //   OnConnectionError, never from a watcher call) it asks the thread to stop and lets it end on
 //   its own once the call returns, touching nothing of the destroyed object.
@@ -39,7 +39,8 @@ public:
     CommsConnection(const CommsConnection&) = delete;
     CommsConnection& operator=(const CommsConnection&) = delete;
 
-    // Queues bytes for the I/O thread; Circbuf::Error "no room" when they do not fit.
+    // Writes the bytes at once when nothing else is waiting to go out, else queues them for the
+    // I/O thread; Circbuf::Error "no room" when they do not fit in the queue.
     void Transmit(const ByteVec& bytes) override;
     boost::signals2::connection
     ConnectDataReceived(const DataReceivedSignal::slot_type& slot) override;
@@ -76,6 +77,9 @@ private:
     void StartRead();
     void StartWrite();
     void ContinueWrite();
+    // Lock held. True when the device took the bytes (a part it did not take is left pending in
+    // the send buffer); false when they must be queued.
+    bool WriteAtOnce(const ByteVec& bytes);
 
     CLockHandle m_lock;
     ByteVec m_received;

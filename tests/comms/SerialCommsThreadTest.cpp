@@ -156,6 +156,48 @@ TEST_F(SerialCommsThreadTest, SendQueueTakesAtMost1024BytesAtOnce)
     EXPECT_EQ(pty.Read(1024), full);
 }
 
+TEST_F(SerialCommsThreadTest, DeviceThatStopsTakingBytesGetsEverythingInOrderLater)
+{
+    // Written at once while the device takes them, then partly, then queued: a device that
+    // stops reading fills its buffer and the send queue until "no room"; once it reads again
+    // every byte arrives, in order.
+    SerialCommsThread connection(Com(1), nullptr);
+    ByteVec sent;
+    auto chunk = [&](int n) {
+        ByteVec bytes(1000);
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<unsigned char>(n * 7 + i);
+        return bytes;
+    };
+    int n = 0;
+    for (;; ++n) {
+        try {
+            connection.Transmit(chunk(n));
+        } catch (const Circbuf::Error&) {
+            break;
+        }
+        const ByteVec bytes = chunk(n);
+        sent.insert(sent.end(), bytes.begin(), bytes.end());
+        ASSERT_LT(n, 10000) << "the device never filled up";
+    }
+    ByteVec received = pty.Read(sent.size());
+    for (int more = 0; more < 5; ++more, ++n) {
+        const ByteVec bytes = chunk(n);
+        ASSERT_TRUE(WaitUntil([&] {
+            try {
+                connection.Transmit(bytes);
+                return true;
+            } catch (const Circbuf::Error&) {
+                return false;
+            }
+        }));
+        sent.insert(sent.end(), bytes.begin(), bytes.end());
+        const ByteVec next = pty.Read(bytes.size());
+        received.insert(received.end(), next.begin(), next.end());
+    }
+    EXPECT_EQ(received, sent);
+}
+
 TEST_F(SerialCommsThreadTest, WatcherSeesTrafficBothWays)
 {
     struct Watcher : ICommsWatcher {
