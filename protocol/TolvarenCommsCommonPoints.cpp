@@ -15,6 +15,9 @@ namespace {
 const unsigned longTermStatsPoints = 50;
 const unsigned char noteStoreFull = 3;
 const unsigned char illegalFunction = 1;
+// A note is a few lines a person typed; a card still sending pieces past this is not answering
+// sensibly, and the read must neither run nor grow without end.
+const std::size_t maxNoteLength = 64 * 1024;
 
 } // namespace
 
@@ -216,6 +219,9 @@ std::string TolvarenCommsCommon::IoNoteNow(IoDirection dir, unsigned index)
         const ByteVec piece = Qel(QEL_READ_NOTE_NEXT).get();
         if (piece.empty()) {
             break;
+        }
+        if (text.size() + piece.size() > maxNoteLength) {
+            boost::throw_exception(Modbus::Error("Invalid response to QEL_READ_NOTE_NEXT"));
         }
         text.append(piece.begin(), piece.end());
     }
