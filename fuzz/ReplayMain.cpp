@@ -1,10 +1,12 @@
 // Runs a fuzz target over every file of its corpus folder, so that the normal build's tests
 // replay each seed and every input that once made a target fail. A missing or empty folder
-// fails: a replay of nothing would pass while proving nothing.
+// fails: a replay of nothing would pass while proving nothing. So does an input that runs for
+// longer than a generous limit, as libFuzzer's -timeout would: seeds that once hung stay proven.
 //
 //   <target> <corpus folder> [more folders or files...]
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -18,6 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 namespace {
 
+// Far above what any input takes, even in a sanitizer build on a busy machine.
+const std::chrono::seconds inputTimeLimit(20);
+
 bool Replay(const boost::filesystem::path& file)
 {
     std::ifstream in(file.string(), std::ios::binary);
@@ -29,7 +34,17 @@ bool Replay(const boost::filesystem::path& file)
                                   std::istreambuf_iterator<char>());
     // A copy of exactly its size, so that a read past the end is caught as the fuzzer would.
     std::vector<std::uint8_t> input(bytes.begin(), bytes.end());
+    const auto start = std::chrono::steady_clock::now();
     LLVMFuzzerTestOneInput(input.empty() ? nullptr : input.data(), input.size());
+    const auto took = std::chrono::steady_clock::now() - start;
+    if (took > inputTimeLimit) {
+        std::fprintf(stderr, "%s ran for %lld ms, past the limit of %lld s\n",
+                     file.string().c_str(),
+                     static_cast<long long>(
+                         std::chrono::duration_cast<std::chrono::milliseconds>(took).count()),
+                     static_cast<long long>(inputTimeLimit.count()));
+        return false;
+    }
     return true;
 }
 

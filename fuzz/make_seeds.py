@@ -6,6 +6,7 @@ top of each <Name>Fuzz.cpp). Run again after changing a target's input layout; t
 own finds sit beside the seeds under their hash names.
 """
 import os
+import random
 import struct
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -100,7 +101,8 @@ def vendor_reply():
     write("VendorReply", "historical-end", head(2, 9) + pieces(b"\x00"))
     write("VendorReply", "historical-too-long", head(2, 9) + pieces(b"\x01" + fbe(1, 2)))
     write("VendorReply", "note", head(3, 9) + pieces(b"Pressure sensor ", b"on pump 2", b""))
-    write("VendorReply", "note-endless-card", head(3, 9, 1) + pieces(b"x" * 128))
+    write("VendorReply", "note-endless-card", head(3, 9, 0xE5) + pieces(b"x" * 128))
+    write("VendorReply", "note-endless-tiny-pieces", head(3, 9, 0xE5) + pieces(b"y"))
     write("VendorReply", "named-float", head(4, 9) + pieces(b"\x01" + fbe(5.0)))
     write("VendorReply", "named-string", head(4, 9) + pieces(b"\x02hello"))
     write("VendorReply", "named-uint32", head(4, 9) + pieces(b"\x03\x00\x01\x00\x00"))
@@ -237,6 +239,15 @@ def bridge_framing():
                                                   write_many[5:]))
     write("BridgeFraming", "other-function", pieces(frame([1, 43, 14, 1, 0]) + read))
     write("BridgeFraming", "long-garbage", pieces(b"\x01\x10" * 120, b"\x55" * 200, read))
+    # Byte by byte, garbage whose function codes fix no length: every start is tried at every
+    # length after each byte, which must stay cheap.
+    rng = random.Random(7)
+    garbage = []
+    while len(garbage) < 16000:
+        code = rng.randrange(256)
+        if code not in (1, 2, 3, 4, 5, 6, 15, 16, 100):
+            garbage += [1, code]
+    write("BridgeFraming", "garbage-byte-by-byte", pieces(*[[b] for b in garbage]))
 
 
 if __name__ == "__main__":

@@ -70,6 +70,24 @@ cmake --build "$BUILD_DIR" --target "${BINARIES[@]}"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 
+# The repository keeps at most MAX_CORPUS_FILES per target: past that the corpus is minimised
+# again on edges alone (hit counts ignored), starting from the seeds and the inputs that once
+# failed, which are always kept.
+MAX_CORPUS_FILES=300
+keep_corpus_small() {
+    local target="$1" corpus="$2" log="$3"
+    (($(find "$corpus" -type f | wc -l) > MAX_CORPUS_FILES)) || return 0
+    local kept="$BUILD_DIR/fuzz-work/$target.kept"
+    rm -rf "$kept"
+    mkdir -p "$kept"
+    find "$corpus" -type f \( -name 'seed-*' -o -name 'crash-*' -o -name 'timeout-*' \
+        -o -name 'leak-*' -o -name 'oom-*' \) -exec cp {} "$kept/" \;
+    "$BUILD_DIR/fuzz/tolvaren_fuzz_$target" -merge=1 -use_counters=0 "$kept" "$corpus" \
+        >>"$log" 2>&1 || return 0
+    find "$corpus" -type f -delete
+    cp "$kept"/* "$corpus/"
+}
+
 REPORT=()
 FAILED=0
 for target in "${TARGETS[@]}"; do
@@ -94,16 +112,18 @@ for target in "${TARGETS[@]}"; do
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     # The work copy grew; only what adds coverage goes back into the repository's corpus.
     "$BUILD_DIR/fuzz/tolvaren_fuzz_$target" -merge=1 "$corpus" "$work" >>"$log" 2>&1 || true
-    after=$(find "$corpus" -type f | wc -l)
+    added=$(($(find "$corpus" -type f | wc -l) - before))
+    keep_corpus_small "$target" "$corpus" "$log"
+    files=$(find "$corpus" -type f | wc -l)
     crashes=$(($(find "$FINDINGS/$target" -type f | wc -l) - crashes_before))
     if ((status != 0)); then
         FAILED=1
         tail -n 40 "$log"
     fi
-    REPORT+=("$(printf '%-16s %7s %12s %10s %8s' "$target" "$elapsed" "${execs:-?}" \
-        "$((after - before))" "$crashes")")
+    REPORT+=("$(printf '%-16s %7s %12s %10s %7s %8s' "$target" "$elapsed" "${execs:-?}" \
+        "$added" "$files" "$crashes")")
 done
 
-printf '%-16s %7s %12s %10s %8s\n' target seconds executions new-files crashes
+printf '%-16s %7s %12s %10s %7s %8s\n' target seconds executions new-files corpus crashes
 printf '%s\n' "${REPORT[@]}"
 exit "$FAILED"
