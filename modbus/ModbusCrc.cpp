@@ -22,11 +22,16 @@ const std::array<std::uint16_t, 256> crcTable = MakeCrcTable();
 
 } // namespace
 
+std::uint16_t ModbusCrcUpdate(std::uint16_t crc, unsigned char byte)
+{
+    return static_cast<std::uint16_t>((crc >> 8) ^ crcTable[(crc ^ byte) & 0xFF]);
+}
+
 std::uint16_t ModbusCrc(const unsigned char* data, std::size_t length)
 {
     std::uint16_t crc = 0xFFFF;
     for (std::size_t i = 0; i < length; ++i)
-        crc = static_cast<std::uint16_t>((crc >> 8) ^ crcTable[(crc ^ data[i]) & 0xFF]);
+        crc = ModbusCrcUpdate(crc, data[i]);
     return crc;
 }
 

@@ -9,6 +9,10 @@
 // byte goes first.
 std::uint16_t ModbusCrc(const unsigned char* data, std::size_t length);
 
+// The CRC after one more byte, from the CRC of the bytes before it (0xFFFF for none): for a
+// scan that tries every length of a frame without starting over for each.
+std::uint16_t ModbusCrcUpdate(std::uint16_t crc, unsigned char byte);
+
 inline std::uint16_t ModbusCrc(const ByteVec& bytes)
 {
     return ModbusCrc(bytes.data(), bytes.size());

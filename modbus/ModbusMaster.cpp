@@ -1,5 +1,6 @@
 #include "modbus/ModbusMaster.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <boost/bind/bind.hpp>
@@ -415,7 +416,9 @@ boost::future<void> ModbusMaster::WriteRegistersString(unsigned short start,
         boost::throw_exception(ExceptionWithString(
             "WriteRegistersData: too many bytes for one write (at most 246)"));
     ByteVec bytes(byteCount, 0);
-    std::memcpy(bytes.data(), text.data(), std::min<std::size_t>(text.size(), maxLen));
+    // Not memcpy: an empty text leaves bytes without storage, and a null destination is
+    // undefined even for a copy of nothing.
+    std::copy_n(text.begin(), std::min<std::size_t>(text.size(), maxLen), bytes.begin());
     return Send<void>(writeMultipleRegisters, WriteRegistersData(start, bytes), &ParseWriteReply);
 }
 

@@ -15,6 +15,11 @@ namespace {
 const unsigned longTermStatsPoints = 50;
 const unsigned char noteStoreFull = 3;
 const unsigned char illegalFunction = 1;
+// A note is a few lines a person typed, sent in pieces of up to 128 bytes; a card still sending
+// pieces past these limits is not answering sensibly, and the read must neither run nor grow
+// without end (tiny pieces would keep the line busy long before the length limit is reached).
+const std::size_t maxNoteLength = 64 * 1024;
+const unsigned maxNotePieces = 1024;
 
 } // namespace
 
@@ -212,10 +217,13 @@ std::string TolvarenCommsCommon::IoNoteNow(IoDirection dir, unsigned index)
         return text;
     }
     Qel(QEL_READ_NOTE_START, U16(static_cast<std::uint16_t>(NoteIndex(dir, index)))).get();
-    for (;;) {
+    for (unsigned pieces = 1;; ++pieces) {
         const ByteVec piece = Qel(QEL_READ_NOTE_NEXT).get();
         if (piece.empty()) {
             break;
+        }
+        if (pieces > maxNotePieces || text.size() + piece.size() > maxNoteLength) {
+            boost::throw_exception(Modbus::Error("Invalid response to QEL_READ_NOTE_NEXT"));
         }
         text.append(piece.begin(), piece.end());
     }

@@ -57,12 +57,15 @@ FrameAt FindFrameAt(const ByteVec& bytes, std::size_t start)
         // fall through
     default:
         // Functions of variable layout (the vendor function among them): the first length whose
-        // CRC matches ends the frame.
+        // CRC matches ends the frame. The CRC grows one byte per length tried: computing it
+        // afresh for each would make a line of garbage cost the I/O thread seconds.
+        std::uint16_t crc = ModbusCrcUpdate(ModbusCrcUpdate(0xFFFF, frame[0]), frame[1]);
         for (std::size_t n = minFrameLength; n <= std::min(available, maxFrameLength); ++n) {
-            if (HasValidModbusCrc(frame, n)) {
+            if (frame[n - 2] == (crc & 0xFF) && frame[n - 1] == (crc >> 8)) {
                 found.length = n;
                 return found;
             }
+            crc = ModbusCrcUpdate(crc, frame[n - 2]);
         }
         return found;
     }

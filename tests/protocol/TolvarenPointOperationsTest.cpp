@@ -186,6 +186,29 @@ TEST(TolvarenPointOperationsTest, NotesAreReadInPiecesUntilAnEmptyOne)
     EXPECT_EQ(rig.Vendor(12).size(), 4u); // 100 + 100 + 50 + the empty end
 }
 
+TEST(TolvarenPointOperationsTest, ANoteThatNeverEndsIsRefused)
+{
+    // A card that keeps sending pieces: small ones are cut off by their count, full ones by the
+    // length of the text, and neither read runs on for ever.
+    const std::pair<std::size_t, std::size_t> cases[] = {{1, 1025}, {128, 513}};
+    for (const auto& c : cases) {
+        FakeCardRig rig(4, 9);
+        const std::size_t pieceLength = c.first;
+        rig.card.SetVendorHandler(12, [pieceLength](const ByteVec&, ByteVec& payload) {
+            payload.assign(pieceLength, 'z');
+            return 0;
+        });
+        TolvarenCommsCommon comms(rig.datalink);
+        try {
+            comms.GetIoNote(Input, 1).get();
+            ADD_FAILURE() << "note of " << pieceLength << "-byte pieces read";
+        } catch (const Modbus::Error& e) {
+            EXPECT_STREQ(e.what(), "Invalid response to QEL_READ_NOTE_NEXT");
+        }
+        EXPECT_EQ(rig.Vendor(12).size(), c.second);
+    }
+}
+
 TEST(TolvarenPointOperationsTest, NotesAreWrittenInPiecesOf128)
 {
     struct Case
