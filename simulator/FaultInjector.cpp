@@ -105,10 +105,14 @@ unsigned FaultInjector::EffectiveMs(const Setting& setting)
     if (setting.ms != 0)
         return setting.ms;
     switch (setting.fault) {
-    case Fault::LateReply: return lateByDefaultMs;
-    case Fault::Chunks: return chunkGapDefaultMs;
-    case Fault::Hangup: return hangupDefaultMs;
-    default: return 0;
+    case Fault::LateReply:
+        return lateByDefaultMs;
+    case Fault::Chunks:
+        return chunkGapDefaultMs;
+    case Fault::Hangup:
+        return hangupDefaultMs;
+    default:
+        return 0;
     }
 }
 
@@ -123,11 +127,20 @@ std::string FaultInjector::Describe(const Setting& setting)
     else
         text << " on one request in " << setting.every;
     switch (setting.fault) {
-    case Fault::LateReply: text << ", " << EffectiveMs(setting) << " ms late"; break;
-    case Fault::Chunks: text << ", " << EffectiveMs(setting) << " ms between pieces"; break;
-    case Fault::Hangup: text << ", away for " << EffectiveMs(setting) << " ms"; break;
-    case Fault::Exception: text << ", code " << setting.code; break;
-    default: break;
+    case Fault::LateReply:
+        text << ", " << EffectiveMs(setting) << " ms late";
+        break;
+    case Fault::Chunks:
+        text << ", " << EffectiveMs(setting) << " ms between pieces";
+        break;
+    case Fault::Hangup:
+        text << ", away for " << EffectiveMs(setting) << " ms";
+        break;
+    case Fault::Exception:
+        text << ", code " << setting.code;
+        break;
+    default:
+        break;
     }
     return text.str();
 }
@@ -218,7 +231,8 @@ std::vector<FaultInjector::Piece> FaultInjector::OnReply(const ByteVec& reply)
         pieces[0].bytes.back() ^= 0x5A;
         break;
     case Fault::Garbage: {
-        const unsigned count = std::uniform_int_distribution<unsigned>(1, maxGarbageBytes)(m_random);
+        const unsigned count =
+            std::uniform_int_distribution<unsigned>(1, maxGarbageBytes)(m_random);
         ByteVec bytes;
         for (unsigned i = 0; i < count; ++i)
             bytes.push_back(static_cast<unsigned char>(

@@ -286,8 +286,8 @@ int main(int argc, char** argv)
             // An end that came back at another path takes the link with it.
             const std::string back = "Port back at ";
             if (!link.empty() && event.compare(0, back.size(), back) == 0) {
-                const std::string path = event.substr(back.size(), event.find(' ', back.size()) -
-                                                                       back.size());
+                const std::string path =
+                    event.substr(back.size(), event.find(' ', back.size()) - back.size());
                 try {
                     MakeLink(path, link);
                 } catch (const std::exception& e) {
@@ -297,42 +297,46 @@ int main(int argc, char** argv)
             Say(event);
         });
 
+        // Commands are taken before the port is announced: whoever reads the announcement may
+        // write to the pipe at once.
+        SimulatorSerialBridge* servingBridge = bridge.get();
+        auto commands =
+            std::make_unique<CommandInput>(options.control, [&](const std::string& command) {
+                if (command == "s") {
+                    const FaultInjector::Counts counts = injector->GetCounts();
+                    Say("Stats: requests " + std::to_string(counts.requests) + ", faulted " +
+                        std::to_string(counts.faulted) + ", fault switches " +
+                        std::to_string(counts.switches) + ", snapshot cycles " +
+                        std::to_string(cycles.load()) + ", held " +
+                        std::to_string(servingBridge->HeldPieces()) + ", fault " +
+                        FaultInjector::NameOf(injector->Current().fault));
+                } else if (command.compare(0, 2, "f ") == 0 || command == "f") {
+                    try {
+                        injector->Set(FaultInjector::Parse(command.substr(1)));
+                        Say("Fault: " + FaultInjector::Describe(injector->Current()));
+                    } catch (const std::invalid_argument& e) {
+                        Say(std::string("Refused: ") + e.what());
+                    }
+                } else if (!command.empty()) {
+                    Say("Refused: unknown command " + command + " (f SPEC or s)");
+                }
+            });
+
         const std::string& served = options.link.empty() ? line->ToolPath() : options.link;
-        std::cout << "Simulated card (register-map version "
-                  << FullCardSimulator::registerMapVersion << ") served on " << line->ToolPath();
+        std::ostringstream text;
+        text << "Simulated card (register-map version " << FullCardSimulator::registerMapVersion
+             << ") served on " << line->ToolPath();
         if (!options.link.empty())
-            std::cout << " (link " << options.link << ")";
-        std::cout << ", " << options.line.baudRate << " baud 8N1, "
-                  << (options.line.paced ? "paced" : "not paced");
+            text << " (link " << options.link << ")";
+        text << ", " << options.line.baudRate << " baud 8N1, "
+             << (options.line.paced ? "paced" : "not paced");
         if (options.line.replyDelay.count() > 0)
-            std::cout << ", replies " << options.line.replyDelay.count() / 1000.0 << " ms late";
-        std::cout << "\nStart the tool with the line below and choose COM" << toolPortNumber
-                  << ":\nTOLVAREN_EXTRA_SERIAL_PORTS=" << served << std::endl;
+            text << ", replies " << options.line.replyDelay.count() / 1000.0 << " ms late";
+        text << "\nStart the tool with the line below and choose COM" << toolPortNumber
+             << ":\nTOLVAREN_EXTRA_SERIAL_PORTS=" << served;
+        Say(text.str());
         if (injector->IsOn())
             Say("Fault: " + FaultInjector::Describe(injector->Current()));
-
-        SimulatorSerialBridge* servingBridge = bridge.get();
-        auto commands = std::make_unique<CommandInput>(options.control, [&](const std::string&
-                                                                                command) {
-            if (command == "s") {
-                const FaultInjector::Counts counts = injector->GetCounts();
-                Say("Stats: requests " + std::to_string(counts.requests) + ", faulted " +
-                    std::to_string(counts.faulted) + ", fault switches " +
-                    std::to_string(counts.switches) + ", snapshot cycles " +
-                    std::to_string(cycles.load()) + ", held " +
-                    std::to_string(servingBridge->HeldPieces()) + ", fault " +
-                    FaultInjector::NameOf(injector->Current().fault));
-            } else if (command.compare(0, 2, "f ") == 0 || command == "f") {
-                try {
-                    injector->Set(FaultInjector::Parse(command.substr(1)));
-                    Say("Fault: " + FaultInjector::Describe(injector->Current()));
-                } catch (const std::invalid_argument& e) {
-                    Say(std::string("Refused: ") + e.what());
-                }
-            } else if (!command.empty()) {
-                Say("Refused: unknown command " + command + " (f SPEC or s)");
-            }
-        });
 
         int signal = 0;
         sigwait(&stopSignals, &signal);
