@@ -217,13 +217,16 @@ bool SimulatorSerialBridge::Hold(
     std::lock_guard<std::mutex> lock(m_heldMutex);
     if (m_held.empty() && pieces.size() == 1 && pieces.front().first.count() == 0)
         return false;
-    // A line carries bytes in order: nothing overtakes what is held.
+    // Held bytes go out by their due time. A late reply holds back nothing behind it: the card
+    // answers the requests that follow as usual, and the late frame turns up among them. The
+    // pieces of one reply keep their order, and go after anything already due.
     auto due = std::chrono::steady_clock::now();
-    if (!m_held.empty())
-        due = std::max(due, m_held.back().due);
     for (const auto& piece : pieces) {
         due += piece.first;
-        m_held.push_back(Held{due, piece.second});
+        auto at = m_held.begin();
+        while (at != m_held.end() && at->due <= due)
+            ++at;
+        m_held.insert(at, Held{due, piece.second});
     }
     m_heldChanged.notify_all();
     return true;
@@ -249,8 +252,8 @@ void SimulatorSerialBridge::SendHeld()
             continue;
         }
         const ByteVec bytes = m_held.front().bytes;
-        // Sent before it leaves the queue, so that a reply arriving meanwhile still queues
-        // behind it instead of overtaking it.
+        // Sent before it leaves the queue, so that a reply due now still queues behind it
+        // instead of overtaking it.
         SendNow(bytes);
         m_held.pop_front();
     }

@@ -31,7 +31,8 @@ class ModbusSimulator;
 // bridge after it has returned.
 //
 // With a fault injector, each request and reply passes through it: what it delays is sent by the
-// bridge's own sender thread, in order behind anything held before, and requestSeen and hangUp
+// bridge's own sender thread when due (a late reply does not hold back the replies to the
+// requests after it; a reply's pieces keep their order), and requestSeen and hangUp
 // are called on the port's I/O thread (hangUp must not block). Without one, or while no fault is
 // on and nothing is held, replies go to the port as they come.
 class SimulatorSerialBridge : private SerialCommsThread::IFeedback
@@ -78,7 +79,7 @@ private:
     void OnSerialData(ByteVec& bytes);
     void OnReply(ByteVec& frame);
     void SendNow(const ByteVec& frame);
-    // Queues pieces behind what is held; returns false (and queues nothing) when nothing is held
+    // Queues pieces by their due time; returns false (and queues nothing) when nothing is held
     // and the pieces are one undelayed frame, which the caller then sends itself.
     bool Hold(const std::vector<std::pair<std::chrono::milliseconds, ByteVec>>& pieces);
     void SendHeld();
