@@ -62,9 +62,9 @@ protected:
         m_control = m_dir.path().toStdString() + "/control";
         // Through a link, which follows the port should it come back at another path after a
         // hang-up (another program may take the old one meanwhile).
-        m_link.reset(new ServedCardLink(TOLVAREN_SIM_PROGRAM,
-                                        {"--control", m_control, "--link",
-                                         m_dir.path().toStdString() + "/card"}));
+        m_link.reset(
+            new ServedCardLink(TOLVAREN_SIM_PROGRAM, {"--control", m_control, "--link",
+                                                      m_dir.path().toStdString() + "/card"}));
         TolvarenCommsCommon card(m_link->Datalink());
         for (unsigned i = 0; i < numOutputs; ++i)
             card.SetOutputValue(i, OutputValue(i)).get();
@@ -80,8 +80,7 @@ protected:
         const std::string text = line + "\n";
         ASSERT_EQ(::write(fd, text.data(), text.size()), ssize_t(text.size()));
         ::close(fd);
-        ASSERT_TRUE(m_link->Process().LineStartingWith(confirmation))
-            << m_link->Process().Output();
+        ASSERT_TRUE(m_link->Process().LineStartingWith(confirmation)) << m_link->Process().Output();
     }
 
     // A new gatherer reads everything, as the main window's does after any failure.
@@ -209,17 +208,14 @@ TEST_P(ServedCardFaultMatrixTest, ReportsTheFaultAndGathersTheCardAgainOnceItIsO
     Command("s", "Stats: ");
     EXPECT_NE(m_link->Process().Output().rfind(", held 0, fault none"), std::string::npos)
         << m_link->Process().Output();
-    std::cout << "[ fault    ] " << c.spec << " | " << reported << " | recovered in "
-              << recoveredMs << " ms" << std::endl;
+    std::cout << "[ fault    ] " << c.spec << " | " << reported << " | recovered in " << recoveredMs
+              << " ms" << std::endl;
 }
 
 const FaultCase faultCases[] = {
-    {"no-reply", Outcome::TimedOut},
-    {"late-reply", Outcome::TimedOut},
-    {"bad-crc", Outcome::TimedOut},
-    {"garbage", Outcome::Gathered},
-    {"chunks", Outcome::Gathered},
-    {"exception", Outcome::ExceptionReply},
+    {"no-reply", Outcome::TimedOut},       {"late-reply", Outcome::TimedOut},
+    {"bad-crc", Outcome::TimedOut},        {"garbage", Outcome::Gathered},
+    {"chunks", Outcome::Gathered},         {"exception", Outcome::ExceptionReply},
     {"hangup ms=1500", Outcome::PortLost},
 };
 
