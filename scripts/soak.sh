@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Soak: the program itself, headless, on a card served by tolvaren-sim, while the line's faults
 # are switched on in turn (no-reply, late-reply, bad-crc, garbage, chunks, exception, hangup,
-# each followed by none). Every few seconds it samples the memory of both programs and the
-# snapshot cycles the card has served; at the end it prints a summary.
+# each followed by none until the program has gathered a snapshot again). Every second it samples
+# the memory of both programs and the snapshot cycles the card has served; at the end it prints
+# a summary, with the longest recovery from each fault.
 #
 #   scripts/soak.sh [minutes (default 10)] [fault-period-seconds (default 5)]
 #
@@ -23,7 +24,7 @@ if ! [[ "$MINUTES" =~ ^[0-9]+$ && "$MINUTES" -ge 1 && "$PERIOD" =~ ^[0-9]+$ &&
 fi
 
 FAULTS=(no-reply late-reply bad-crc garbage chunks exception "hangup ms=2000")
-SAMPLE_SECONDS=2
+SAMPLE_SECONDS=1
 STUCK_SECONDS=15
 
 if [[ -n "${TOLVAREN_BUILD_DIR:-}" ]]; then
@@ -113,16 +114,19 @@ SIM_RSS=0
 CYCLES=0
 FAULTED=0
 LAST_CYCLES=0
-CALM_WITHOUT_GATHERING=0 # fault-free seconds since the last snapshot cycle
 STUCK_PERIODS=0
-IN_STUCK=0
 CRASHED=""
+# Faults take turns with none. A fault lasts PERIOD seconds; none lasts at least PERIOD seconds
+# and until a snapshot has been gathered, so that every fault is seen to be recovered from.
 FAULT="none"
+FAULT_BEFORE="start"
+PHASE_START=$START
+RECOVERED=0
+IN_STUCK=0
 NEXT_FAULT=0
 SWITCHES=0
-NEXT_SWITCH=$((START + PERIOD))
+declare -A RECOVERY_MAX RECOVERY_COUNT
 LAST_REPORT=$START
-LAST_SAMPLE=$START
 
 echo "Soak for $MINUTES min, a fault switched every $PERIOD s; logs in $SANDBOX"
 while (($(date +%s) < END)); do
@@ -150,33 +154,43 @@ while (($(date +%s) < END)); do
     ((APP_RSS > APP_RSS_MAX)) && APP_RSS_MAX=$APP_RSS
     ((SIM_RSS > SIM_RSS_MAX)) && SIM_RSS_MAX=$SIM_RSS
     read_stats || echo "warning: no counts from tolvaren-sim at $((NOW - START)) s" >&2
-
-    # Stuck: no gathering through STUCK_SECONDS of time without a fault on.
+    GATHERED=0
     if ((CYCLES > LAST_CYCLES)); then
+        GATHERED=1
         LAST_CYCLES=$CYCLES
-        CALM_WITHOUT_GATHERING=0
-        IN_STUCK=0
-    elif [[ "$FAULT" == "none" ]]; then
-        CALM_WITHOUT_GATHERING=$((CALM_WITHOUT_GATHERING + NOW - LAST_SAMPLE))
-        if ((CALM_WITHOUT_GATHERING >= STUCK_SECONDS && !IN_STUCK)); then
+    fi
+
+    if [[ "$FAULT" == "none" ]]; then
+        if ((GATHERED && !RECOVERED)); then
+            RECOVERED=1
+            IN_STUCK=0
+            TOOK=$((NOW - PHASE_START))
+            if ((TOOK > ${RECOVERY_MAX[$FAULT_BEFORE]:-0})); then
+                RECOVERY_MAX[$FAULT_BEFORE]=$TOOK
+            fi
+            RECOVERY_COUNT[$FAULT_BEFORE]=$((${RECOVERY_COUNT[$FAULT_BEFORE]:-0} + 1))
+        fi
+        # Stuck: no gathering through STUCK_SECONDS without a fault on. It stays on none
+        # meanwhile, and counts once until the program gathers again.
+        if ((!RECOVERED && NOW - PHASE_START >= STUCK_SECONDS && !IN_STUCK)); then
             IN_STUCK=1
             STUCK_PERIODS=$((STUCK_PERIODS + 1))
-            echo "STUCK: no snapshot for $CALM_WITHOUT_GATHERING s without a fault" \
-                "(at $((NOW - START)) s)"
+            echo "STUCK: no snapshot for $((NOW - PHASE_START)) s without a fault, after" \
+                "$FAULT_BEFORE (at $((NOW - START)) s)"
         fi
-    fi
-    LAST_SAMPLE=$NOW
-
-    if ((NOW >= NEXT_SWITCH)); then
-        if [[ "$FAULT" == "none" ]]; then
+        if ((RECOVERED && NOW - PHASE_START >= PERIOD)); then
             FAULT="${FAULTS[$NEXT_FAULT]}"
             NEXT_FAULT=$(((NEXT_FAULT + 1) % ${#FAULTS[@]}))
             SWITCHES=$((SWITCHES + 1))
-        else
-            FAULT="none"
+            command_sim "f $FAULT"
+            PHASE_START=$NOW
         fi
-        command_sim "f $FAULT"
-        NEXT_SWITCH=$((NOW + PERIOD))
+    elif ((NOW - PHASE_START >= PERIOD)); then
+        FAULT_BEFORE="${FAULT%% *}"
+        FAULT="none"
+        RECOVERED=0
+        command_sim "f none"
+        PHASE_START=$NOW
     fi
     if ((NOW - LAST_REPORT >= 60)); then
         echo "$((NOW - START)) s: $((CYCLES)) snapshots, program ${APP_RSS} kB," \
@@ -194,6 +208,11 @@ echo "  program memory:   start ${APP_RSS_START:-?} kB, end $APP_RSS kB, max $AP
 echo "  tolvaren-sim mem: start ${SIM_RSS_START:-?} kB, end $SIM_RSS kB, max $SIM_RSS_MAX kB"
 echo "  snapshots served: $CYCLES"
 echo "  faults switched:  $SWITCHES on (each followed by none), $FAULTED requests hit"
+echo "  recovery (s):     longest from fault off to the next snapshot, and times seen:"
+for name in "${FAULTS[@]}"; do
+    name="${name%% *}"
+    printf '    %-11s %3s s (%s)\n' "$name" "${RECOVERY_MAX[$name]:--}" "${RECOVERY_COUNT[$name]:-0}"
+done
 echo "  stuck periods:    $STUCK_PERIODS"
 if [[ -n "$CRASHED" ]]; then
     echo "  crash:            $CRASHED"
