@@ -158,7 +158,11 @@ void PacedNullModem::TakeToolEndAway(unsigned ms)
         m_away = true;
         path = m_currentToolPath;
     }
-    Close(m_tool);
+    // Closing the master end hangs the port up and takes its path away. Our own slave end stays
+    // open meanwhile: it keeps the number from being given to another program's new
+    // pseudo-terminal, whose port the program at this end would otherwise open at the old path.
+    ::close(m_tool.master);
+    m_tool.master = -1;
     Report("Port hung up: " + path + " away for " + std::to_string(ms) + " ms");
 }
 
@@ -169,6 +173,8 @@ bool PacedNullModem::BringToolEndBack(bool acceptAnyPath)
         std::lock_guard<std::mutex> lock(m_controlMutex);
         wanted = m_currentToolPath;
     }
+    // The number comes free once the program at this end has let go of the old port too.
+    Close(m_tool);
     // New pseudo-terminals take the lowest free number: open until the old number comes up,
     // keeping the others open meanwhile so that they are not offered again.
     std::vector<End> others;

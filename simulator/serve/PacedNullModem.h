@@ -19,9 +19,10 @@
 // end at any time; bytes written while nobody listens at the other end are lost, as on a wire.
 //
 // HangUp closes the tool's end as an unplugged adapter vanishes: the program there sees its port
-// hang up and the path go away. After the given time a new end appears at the same path (the
-// pseudo-terminal number is taken again once the program there has let go of the old one; only
-// when another program has taken it does the end come back elsewhere, which is reported).
+// hang up and the path go away. The number stays reserved while the end is away, and after the
+// given time a new end appears at the same path (once the program there has let go of the old
+// port; should another program take the number at that moment, the end comes back elsewhere,
+// which is reported).
 //
 // Threads: construction and destruction on the owner's thread; the relay thread is joined by
 // the destructor. The paths may be read from any thread; CurrentToolPath and HangUp may be

@@ -283,7 +283,9 @@ int main(int argc, char** argv)
             MakeLink(line->ToolPath(), options.link);
         const std::string link = options.link;
         line->SetEventCallback([link](const std::string& event) {
-            // An end that came back at another path takes the link with it.
+            // The link goes with the port, and follows it should it come back at another path.
+            if (!link.empty() && event.rfind("Port hung up", 0) == 0)
+                ::unlink(link.c_str());
             const std::string back = "Port back at ";
             if (!link.empty() && event.compare(0, back.size(), back) == 0) {
                 const std::string path =
