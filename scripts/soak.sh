@@ -211,7 +211,8 @@ echo "  faults switched:  $SWITCHES on (each followed by none), $FAULTED request
 echo "  recovery (s):     longest from fault off to the next snapshot, and times seen:"
 for name in "${FAULTS[@]}"; do
     name="${name%% *}"
-    printf '    %-11s %3s s (%s)\n' "$name" "${RECOVERY_MAX[$name]:--}" "${RECOVERY_COUNT[$name]:-0}"
+    printf '    %-11s %3s s (%s)\n' "$name" "${RECOVERY_MAX[$name]:--}" \
+        "${RECOVERY_COUNT[$name]:-0}"
 done
 echo "  stuck periods:    $STUCK_PERIODS"
 if [[ -n "$CRASHED" ]]; then

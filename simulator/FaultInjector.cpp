@@ -46,9 +46,9 @@ unsigned ParseNumber(const std::string& key, const std::string& text, unsigned l
 
 } // namespace
 
-FaultInjector::Setting FaultInjector::Parse(const std::string& spec)
+FaultInjector::Setting FaultInjector::Parse(const std::string& text)
 {
-    std::string normalized = spec;
+    std::string normalized = text;
     for (char& c : normalized)
         if (c == ',' || c == '\t')
             c = ' ';

@@ -61,8 +61,9 @@ public:
 
     // Parses "NAME [every=N] [ms=T] [code=C]" (spaces or commas between the parts). Throws
     // std::invalid_argument with a text saying what is wrong.
-    static Setting Parse(const std::string& spec);
-    // "late-reply every 3rd request, 1500 ms" and the like, for the serving program's output.
+    static Setting Parse(const std::string& text);
+    // "late-reply on one request in 3, 1500 ms late" and the like, for the serving program's
+    // output.
     static std::string Describe(const Setting& setting);
     static std::string NameOf(Fault fault);
     // The fault names, none first.

@@ -39,14 +39,14 @@ const char usage[] =
     "  --no-pacing        pass bytes at once instead of at the line's pace\n"
     "  --reply-delay MS   hold every reply MS milliseconds longer (a USB adapter's latency)\n"
     "  --link PATH        also make PATH a symbolic link to the served port\n"
-    "  --fault SPEC       start with a fault on the line (see Faults)\n"
+    "  --fault FAULT      start with a fault on the line (see Faults)\n"
     "  --control PATH     also read commands from the named pipe PATH (made if missing)\n"
     "\n"
     "Commands (typed lines, or lines written to the --control pipe):\n"
-    "  f SPEC             switch the fault, e.g. f late-reply, f none\n"
+    "  f FAULT            switch the fault, e.g. f late-reply, f none\n"
     "  s                  print the counts: requests, faults, snapshot cycles served\n"
     "\n"
-    "Faults: SPEC is NAME [every=N] [ms=T] [code=C]; the fault hits every Nth request:\n"
+    "Faults: FAULT is NAME [every=N] [ms=T] [code=C]; the fault hits every Nth request:\n"
     "  none               the card answers normally\n"
     "  no-reply           the request is swallowed\n"
     "  late-reply         the reply comes T ms after the request (default 1500, past the\n"
@@ -320,7 +320,7 @@ int main(int argc, char** argv)
                         Say(std::string("Refused: ") + e.what());
                     }
                 } else if (!command.empty()) {
-                    Say("Refused: unknown command " + command + " (f SPEC or s)");
+                    Say("Refused: unknown command " + command + " (f FAULT or s)");
                 }
             });
 

@@ -18,11 +18,11 @@ ByteVec Framed(ByteVec bytes)
     return bytes;
 }
 
-TEST(FaultInjectorTest, SpecsAreParsedOrRefusedWithTheReason)
+TEST(FaultInjectorTest, FaultTextsAreParsedOrRefusedWithTheReason)
 {
     struct Case
     {
-        const char* spec;
+        const char* text;
         Fault fault;
         unsigned every, ms, code;
         const char* described; // empty: refused with this text instead
@@ -45,17 +45,17 @@ TEST(FaultInjectorTest, SpecsAreParsedOrRefusedWithTheReason)
         {"bad-crc often", Fault::None, 0, 0, 0, nullptr, "unknown fault setting often"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.spec);
+        SCOPED_TRACE(c.text);
         if (!c.described) {
             try {
-                FaultInjector::Parse(c.spec);
+                FaultInjector::Parse(c.text);
                 ADD_FAILURE() << "accepted";
             } catch (const std::invalid_argument& e) {
                 EXPECT_EQ(std::string(e.what()).rfind(c.refusal, 0), 0u) << e.what();
             }
             continue;
         }
-        const FaultInjector::Setting s = FaultInjector::Parse(c.spec);
+        const FaultInjector::Setting s = FaultInjector::Parse(c.text);
         EXPECT_EQ(s.fault, c.fault);
         EXPECT_EQ(s.every, c.every);
         EXPECT_EQ(s.ms, c.ms);

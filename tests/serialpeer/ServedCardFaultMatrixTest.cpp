@@ -34,13 +34,13 @@ enum class Outcome {
 
 struct FaultCase
 {
-    const char* spec; // as written to the served card's control pipe after "f "
+    const char* text; // as written to the served card's control pipe after "f "
     Outcome outcome;
 };
 
 std::ostream& operator<<(std::ostream& out, const FaultCase& c)
 {
-    return out << c.spec;
+    return out << c.text;
 }
 
 const unsigned numOutputs = 24;
@@ -145,14 +145,14 @@ void ExpectTheCard(const TolvarenSnapshot& s, const TolvarenSnapshot& reference)
 TEST_P(ServedCardFaultMatrixTest, ReportsTheFaultAndGathersTheCardAgainOnceItIsOff)
 {
     const FaultCase& c = GetParam();
-    const std::string name = std::string(c.spec).substr(0, std::string(c.spec).find(' '));
+    const std::string name = std::string(c.text).substr(0, std::string(c.text).find(' '));
 
     NewGatherer();
     ASSERT_NO_THROW(m_gatherer->RefreshSnapshot().get());
     const TolvarenSnapshot reference = m_gatherer->Snapshot();
     ExpectTheCard(reference, reference);
 
-    Command(std::string("f ") + c.spec, "Fault: " + name);
+    Command(std::string("f ") + c.text, "Fault: " + name);
     auto faulted = m_gatherer->RefreshSnapshot();
     std::string reported;
     switch (c.outcome) {
@@ -208,7 +208,7 @@ TEST_P(ServedCardFaultMatrixTest, ReportsTheFaultAndGathersTheCardAgainOnceItIsO
     Command("s", "Stats: ");
     EXPECT_NE(m_link->Process().Output().rfind(", held 0, fault none"), std::string::npos)
         << m_link->Process().Output();
-    std::cout << "[ fault    ] " << c.spec << " | " << reported << " | recovered in " << recoveredMs
+    std::cout << "[ fault    ] " << c.text << " | " << reported << " | recovered in " << recoveredMs
               << " ms" << std::endl;
 }
 
@@ -222,7 +222,7 @@ const FaultCase faultCases[] = {
 INSTANTIATE_TEST_SUITE_P(Faults, ServedCardFaultMatrixTest, ::testing::ValuesIn(faultCases),
                          [](const ::testing::TestParamInfo<FaultCase>& info) {
                              std::string name;
-                             for (const char* p = info.param.spec; *p && *p != ' '; ++p)
+                             for (const char* p = info.param.text; *p && *p != ' '; ++p)
                                  name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
                              return name;
                          });
