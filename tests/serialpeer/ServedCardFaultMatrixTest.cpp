@@ -19,6 +19,7 @@
 #include "protocol/TolvarenCommsCommon.h"
 #include "protocol/TolvarenSnapshotGatherer.h"
 #include "tests/support/FutureWait.h"
+#include "tests/support/PtyPair.h"
 #include "tests/support/ServedCardLink.h"
 
 namespace {
@@ -182,6 +183,14 @@ TEST_P(ServedCardFaultMatrixTest, ReportsTheFaultAndGathersTheCardAgainOnceItIsO
     if (c.outcome == Outcome::PortLost) {
         ASSERT_TRUE(m_link->WaitForReports([](const auto& r) { return r.downs >= 1; }));
         EXPECT_FALSE(m_link->Reports().lastDownReason.empty());
+        // While away, the port's number stays reserved: a new pseudo-terminal made meanwhile
+        // (another program's port) never turns up at the path the tool reopens.
+        const std::string& out = m_link->Process().Output();
+        const std::size_t on = out.find(" served on ") + 11;
+        const std::string servedPath = out.substr(on, out.find(' ', on) - on);
+        ASSERT_EQ(servedPath.rfind("/dev/pts/", 0), 0u) << out;
+        PtyPair stranger;
+        EXPECT_NE(stranger.SlavePath(), servedPath);
         reported += "; port down: " + m_link->Reports().lastDownReason;
     }
 
