@@ -248,9 +248,26 @@ void ModbusMasterDatalink::ArmTimer(std::chrono::steady_clock::time_point expiry
                    static_cast<unsigned>(std::max<long long>(0, remaining.count())));
 }
 
+bool ModbusMasterDatalink::LineSettling()
+{
+    if (!m_settling)
+        return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= m_quietUntil || now >= m_settleCap) {
+        m_settling = false;
+        return false;
+    }
+    const auto until = std::min(m_quietUntil, m_settleCap);
+    if (!m_timerArmed || m_timerExpiry > until)
+        ArmTimer(until);
+    return true;
+}
+
 void ModbusMasterDatalink::SendNextRequest()
 {
     m_receiveBuffer.clear();
+    if (m_queue.empty() || LineSettling())
+        return;
     while (!m_queue.empty()) {
         RequestPtr head = m_queue.front();
         boost::exception_ptr error;
@@ -287,6 +304,11 @@ void ModbusMasterDatalink::FinishHead(const ByteVec& replyData, boost::exception
 
 void ModbusMasterDatalink::OnDataReceived(ByteVec& chunk)
 {
+    if (m_settling) {
+        // A straggler from before the time-out: not anyone's reply, and the line is not quiet.
+        m_quietUntil = std::chrono::steady_clock::now() + m_settleFor;
+        return;
+    }
     if (m_queue.empty())
         return;
     m_receiveBuffer.insert(m_receiveBuffer.end(), chunk.begin(), chunk.end());
@@ -357,7 +379,15 @@ void ModbusMasterDatalink::OnReplyTimer(const boost::system::error_code& ec,
     if (!m_shared->owner || waitId != m_waitId)
         return;
     m_timerArmed = false;
-    if (ec == boost::asio::error::operation_aborted || m_queue.empty() || !m_awaitingReply)
+    if (ec == boost::asio::error::operation_aborted)
+        return;
+    if (m_settling && !m_awaitingReply) {
+        // The quiet wait after a time-out: send what has queued meanwhile once it is over.
+        if (!m_queue.empty())
+            SendNextRequest();
+        return;
+    }
+    if (m_queue.empty() || !m_awaitingReply)
         return;
     // The wait may have been started for an exchange that has ended since (and an expiry
     // already queued cannot be taken back): only the deadline of the one on the wire counts.
@@ -371,6 +401,15 @@ void ModbusMasterDatalink::OnReplyTimer(const boost::system::error_code& ec,
     std::list<RequestPtr> failed;
     failed.swap(m_queue);
     m_receiveBuffer.clear();
+    if (!ec) {
+        // What arrives from now on may be the reply that just timed out: let the line settle
+        // before anyone's request goes out.
+        const auto now = std::chrono::steady_clock::now();
+        m_settling = true;
+        m_settleFor = std::chrono::milliseconds(m_replyTimeoutMs);
+        m_quietUntil = now + m_settleFor;
+        m_settleCap = now + 3 * m_settleFor;
+    }
 
     if (!ec) {
         for (const RequestPtr& request : failed)

@@ -24,6 +24,11 @@ class OneShotTimer;
 // request's promise with the parsed value or a typed error. A reply time-out fails every queued
 // request with Modbus::TimeoutError "No reply from node". Nothing is ever retransmitted.
 //
+// A reply can still come after its time-out, and Modbus RTU has nothing to tell it from the
+// reply to the next request. So after a time-out the next request waits until the line has been
+// quiet for a time-out's length: whatever arrives meanwhile is dropped and restarts the wait (up
+// to three time-outs in all, so that a chattering line does not hold requests back for ever).
+//
 // Threads: SendRequest, CancelRequest, SetCommsInterface and the properties may be called from
 // any thread. OnDataReceived runs on the comms interface's thread, OnReplyTimer on the timer's
 // own thread. One recursive mutex serialises all of them; promises are fulfilled with it held, so
@@ -91,6 +96,9 @@ private:
     void ArmTimer(std::chrono::steady_clock::time_point expiry);
     // Completes the head and sends the next request.
     void FinishHead(const ByteVec& replyData, boost::exception_ptr error);
+    // While the line settles after a time-out: true (and the timer armed for the end of the
+    // wait) when nothing may be transmitted yet.
+    bool LineSettling();
 
     template <typename T>
     void CompleteRequest(const boost::shared_ptr<boost::promise<T>>& promise,
@@ -114,6 +122,10 @@ private:
     ByteVec m_receiveBuffer;
     std::list<RequestPtr> m_queue;
     bool m_awaitingReply = false; // the head is on the wire and its deadline counts
+    bool m_settling = false;      // after a time-out, until the line has been quiet
+    std::chrono::steady_clock::time_point m_quietUntil; // while settling: sending may start
+    std::chrono::steady_clock::time_point m_settleCap;  // while settling: the wait ends anyway
+    std::chrono::milliseconds m_settleFor{0};            // the quiet needed, taken at the time-out
     std::chrono::steady_clock::time_point m_deadline;
     bool m_timerArmed = false;
     std::chrono::steady_clock::time_point m_timerExpiry;

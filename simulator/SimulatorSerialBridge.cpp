@@ -1,6 +1,7 @@
 #include "simulator/SimulatorSerialBridge.h"
 
 #include "modbus/ModbusCrc.h"
+#include "simulator/FaultInjector.h"
 #include "simulator/ModbusSimulator.h"
 
 namespace {
@@ -117,12 +118,34 @@ SimulatorSerialBridge::SimulatorSerialBridge(boost::shared_ptr<ModbusSimulator> 
     m_connection->ConnectDataReceived([this](ByteVec& bytes) { OnSerialData(bytes); });
 }
 
+SimulatorSerialBridge::SimulatorSerialBridge(boost::shared_ptr<ModbusSimulator> simulator,
+                                             const SerialPortSettings& settings,
+                                             const Faults& faults)
+    : m_simulator(simulator), m_faults(faults), m_connection(new SerialCommsThread(settings, this))
+{
+    if (m_faults.injector)
+        m_sender = std::thread([this] { SendHeld(); });
+    m_replySlot =
+        m_simulator->ConnectDataReceived(m_replyGuard.Guard([this](ByteVec& frame) {
+            OnReply(frame);
+        }));
+    m_connection->ConnectDataReceived([this](ByteVec& bytes) { OnSerialData(bytes); });
+}
+
 SimulatorSerialBridge::~SimulatorSerialBridge()
 {
     // Replies stop first: they go to the connection. Closing the guard waits for a reply that
     // the simulator's thread is handing over right now; disconnecting alone would not.
     m_replySlot.disconnect();
     m_replyGuard.Close();
+    if (m_sender.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(m_heldMutex);
+            m_stopSending = true;
+        }
+        m_heldChanged.notify_all();
+        m_sender.join();
+    }
     // Joins the I/O thread, the only caller of OnSerialData and OnConnectionError.
     m_connection.reset();
 }
@@ -142,16 +165,100 @@ void SimulatorSerialBridge::OnSerialData(ByteVec& bytes)
         m_pending.clear();
     m_lastBytesAt = now;
     m_pending.insert(m_pending.end(), bytes.begin(), bytes.end());
-    for (const ByteVec& frame : TakeRequestFrames(m_pending))
-        m_simulator->Transmit(frame);
+    for (const ByteVec& frame : TakeRequestFrames(m_pending)) {
+        if (m_faults.requestSeen)
+            m_faults.requestSeen(frame);
+        if (!m_faults.injector) {
+            m_simulator->Transmit(frame);
+            continue;
+        }
+        const FaultInjector::RequestAction action = m_faults.injector->OnRequest(frame);
+        switch (action.kind) {
+        case FaultInjector::RequestAction::Pass:
+            m_simulator->Transmit(frame);
+            break;
+        case FaultInjector::RequestAction::Answer:
+            // Behind any reply still held, as the card would send it.
+            if (!Hold({{std::chrono::milliseconds(0), action.answer}}))
+                SendNow(action.answer);
+            break;
+        case FaultInjector::RequestAction::HangUp:
+            if (m_faults.hangUp)
+                m_faults.hangUp(action.hangUpMs);
+            break;
+        case FaultInjector::RequestAction::Swallow:
+            break;
+        }
+    }
 }
 
 void SimulatorSerialBridge::OnReply(ByteVec& frame)
+{
+    if (!m_faults.injector) {
+        SendNow(frame);
+        return;
+    }
+    std::vector<std::pair<std::chrono::milliseconds, ByteVec>> pieces;
+    for (FaultInjector::Piece& piece : m_faults.injector->OnReply(frame))
+        pieces.emplace_back(piece.delay, std::move(piece.bytes));
+    if (!Hold(pieces))
+        SendNow(pieces.front().second);
+}
+
+void SimulatorSerialBridge::SendNow(const ByteVec& frame)
 {
     try {
         m_connection->Transmit(frame);
     } catch (const std::exception&) {
         // Send queue full: the master sees a time-out, as on a noisy line.
+    }
+}
+
+bool SimulatorSerialBridge::Hold(
+    const std::vector<std::pair<std::chrono::milliseconds, ByteVec>>& pieces)
+{
+    std::lock_guard<std::mutex> lock(m_heldMutex);
+    if (m_held.empty() && pieces.size() == 1 && pieces.front().first.count() == 0)
+        return false;
+    // Held bytes go out by their due time. A late reply holds back nothing behind it: the card
+    // answers the requests that follow as usual, and the late frame turns up among them. The
+    // pieces of one reply keep their order, and go after anything already due.
+    auto due = std::chrono::steady_clock::now();
+    for (const auto& piece : pieces) {
+        due += piece.first;
+        auto at = m_held.begin();
+        while (at != m_held.end() && at->due <= due)
+            ++at;
+        m_held.insert(at, Held{due, piece.second});
+    }
+    m_heldChanged.notify_all();
+    return true;
+}
+
+std::size_t SimulatorSerialBridge::HeldPieces() const
+{
+    std::lock_guard<std::mutex> lock(m_heldMutex);
+    return m_held.size();
+}
+
+void SimulatorSerialBridge::SendHeld()
+{
+    std::unique_lock<std::mutex> lock(m_heldMutex);
+    while (!m_stopSending) {
+        if (m_held.empty()) {
+            m_heldChanged.wait(lock);
+            continue;
+        }
+        const auto due = m_held.front().due;
+        if (std::chrono::steady_clock::now() < due) {
+            m_heldChanged.wait_until(lock, due);
+            continue;
+        }
+        const ByteVec bytes = m_held.front().bytes;
+        // Sent before it leaves the queue, so that a reply due now still queues behind it
+        // instead of overtaking it.
+        SendNow(bytes);
+        m_held.pop_front();
     }
 }
 

@@ -1,9 +1,13 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <boost/shared_ptr.hpp>
@@ -12,6 +16,7 @@
 #include "comms/SerialCommsThread.h"
 #include "simulator/SlotGuard.h"
 
+class FaultInjector;
 class ModbusSimulator;
 
 // Serves a simulated card on a serial port, so that any Modbus RTU master (another program, or
@@ -24,12 +29,29 @@ class ModbusSimulator;
 // construction and destruction happen on the owner's thread. The simulator may outlive the
 // bridge: the destructor waits for a reply being handed to the port, and no reply reaches the
 // bridge after it has returned.
+//
+// With a fault injector, each request and reply passes through it: what it delays is sent by the
+// bridge's own sender thread when due (a late reply does not hold back the replies to the
+// requests after it; a reply's pieces keep their order), and requestSeen and hangUp
+// are called on the port's I/O thread (hangUp must not block). Without one, or while no fault is
+// on and nothing is held, replies go to the port as they come.
 class SimulatorSerialBridge : private SerialCommsThread::IFeedback
 {
 public:
+    struct Faults
+    {
+        std::shared_ptr<FaultInjector> injector;
+        // The port is to vanish for ms milliseconds.
+        std::function<void(unsigned ms)> hangUp;
+        // Every whole request frame, before the injector decides on it.
+        std::function<void(const ByteVec& request)> requestSeen;
+    };
+
     // Opens COM<settings.port>; throws SerialCommsThread::Error as the port does.
     SimulatorSerialBridge(boost::shared_ptr<ModbusSimulator> simulator,
                           const SerialPortSettings& settings);
+    SimulatorSerialBridge(boost::shared_ptr<ModbusSimulator> simulator,
+                          const SerialPortSettings& settings, const Faults& faults);
     ~SimulatorSerialBridge();
     SimulatorSerialBridge(const SimulatorSerialBridge&) = delete;
     SimulatorSerialBridge& operator=(const SimulatorSerialBridge&) = delete;
@@ -37,6 +59,8 @@ public:
     // Empty while the port works; the failure text once it has failed (the bridge then stays
     // silent until it is recreated).
     std::string GetError() const;
+    // Reply bytes held back by a fault and not yet sent (pieces of one reply count once each).
+    std::size_t HeldPieces() const;
 
     // Removes every whole request frame from the front of pending and returns them in order.
     // (The bridge also drops unfinished bytes that were followed by a pause of 100 ms.)
@@ -46,8 +70,19 @@ public:
     static std::vector<ByteVec> TakeRequestFrames(ByteVec& pending);
 
 private:
+    struct Held
+    {
+        std::chrono::steady_clock::time_point due;
+        ByteVec bytes;
+    };
+
     void OnSerialData(ByteVec& bytes);
     void OnReply(ByteVec& frame);
+    void SendNow(const ByteVec& frame);
+    // Queues pieces by their due time; returns false (and queues nothing) when nothing is held
+    // and the pieces are one undelayed frame, which the caller then sends itself.
+    bool Hold(const std::vector<std::pair<std::chrono::milliseconds, ByteVec>>& pieces);
+    void SendHeld();
     void OnConnectionError(CommsConnection* connection, const std::exception& error) override;
 
     boost::shared_ptr<ModbusSimulator> m_simulator;
@@ -55,6 +90,12 @@ private:
     std::chrono::steady_clock::time_point m_lastBytesAt;
     mutable std::mutex m_errorMutex;
     std::string m_error;
+    Faults m_faults;
+    mutable std::mutex m_heldMutex; // guards the next three
+    std::condition_variable m_heldChanged;
+    std::deque<Held> m_held;
+    bool m_stopSending = false;
+    std::thread m_sender; // runs only with an injector
     std::unique_ptr<SerialCommsThread> m_connection;
     SlotGuard m_replyGuard; // OnReply runs only while it is open
     boost::signals2::scoped_connection m_replySlot;

@@ -12,17 +12,18 @@
 #include <string>
 
 #include <atomic>
-#include <thread>
+#include <mutex>
 
-#include <poll.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <boost/make_shared.hpp>
 
+#include "simulator/FaultInjector.h"
 #include "simulator/FullCardSimulator.h"
 #include "simulator/SimulatorSerialBridge.h"
+#include "simulator/serve/CommandInput.h"
 #include "simulator/serve/PacedNullModem.h"
 #include "simulator/serve/RigServer.h"
 
@@ -38,6 +39,24 @@ const char usage[] =
     "  --no-pacing        pass bytes at once instead of at the line's pace\n"
     "  --reply-delay MS   hold every reply MS milliseconds longer (a USB adapter's latency)\n"
     "  --link PATH        also make PATH a symbolic link to the served port\n"
+    "  --fault FAULT      start with a fault on the line (see Faults)\n"
+    "  --control PATH     also read commands from the named pipe PATH (made if missing)\n"
+    "\n"
+    "Commands (typed lines, or lines written to the --control pipe):\n"
+    "  f FAULT            switch the fault, e.g. f late-reply, f none\n"
+    "  s                  print the counts: requests, faults, snapshot cycles served\n"
+    "\n"
+    "Faults: FAULT is NAME [every=N] [ms=T] [code=C]; the fault hits every Nth request:\n"
+    "  none               the card answers normally\n"
+    "  no-reply           the request is swallowed\n"
+    "  late-reply         the reply comes T ms after the request (default 1500, past the\n"
+    "                     tool's 1000 ms time-out)\n"
+    "  bad-crc            the reply's CRC is wrong\n"
+    "  garbage            a few random bytes come before the reply\n"
+    "  chunks             the reply comes in pieces of 8 bytes, T ms apart (default 20)\n"
+    "  exception          an exception reply with code C (default 4) instead of the answer\n"
+    "  hangup             the port hangs up (the path vanishes) and comes back at the same\n"
+    "                     path after T ms (default 2000)\n"
     "\n"
     "Calibration rig (instead of the full card; COM300 and COM301 in the tool):\n"
     "  --rig input        an Input Card to calibrate (COM300) and the calibration board\n"
@@ -55,10 +74,15 @@ const char usage[] =
 // The served port's number in the tool when the printed variable names only this path.
 const int toolPortNumber = 300;
 
+// Input register of the board voltage: the first read of every snapshot the tool gathers.
+const unsigned short boardVoltageRegister = 904;
+
 struct Options
 {
     PacedNullModem::Settings line;
     std::string link;
+    std::string control;
+    FaultInjector::Setting fault;
     std::string rig; // empty, "input" or "output"
     CalibrationRig::Setup setup;
     double noise = 0.0;
@@ -124,6 +148,20 @@ Options Parse(int argc, char** argv)
             ++i;
         } else if (arg == "--show-errors") {
             options.showErrors = true;
+        } else if (arg == "--fault") {
+            if (!value)
+                Refuse("--fault needs a fault");
+            try {
+                options.fault = FaultInjector::Parse(value);
+            } catch (const std::invalid_argument& e) {
+                Refuse(std::string("--fault: ") + e.what());
+            }
+            ++i;
+        } else if (arg == "--control") {
+            if (!value || !*value)
+                Refuse("--control needs a path");
+            options.control = value;
+            ++i;
         } else if (arg == "--link") {
             if (!value || !*value)
                 Refuse("--link needs a path");
@@ -133,6 +171,8 @@ Options Parse(int argc, char** argv)
             Refuse("unknown option " + arg);
         }
     }
+    if (!options.rig.empty() && options.fault.fault != FaultInjector::Fault::None)
+        Refuse("--fault serves the single card only, not a rig");
     return options;
 }
 
@@ -149,27 +189,13 @@ void MakeLink(const std::string& target, const std::string& link)
         throw std::runtime_error("cannot make the link " + link + ": " + std::strerror(errno));
 }
 
-// Lines on standard input until stop: "j" toggles the rig's jumpers for current.
-void ReadCommands(RigServer& rig, const std::atomic<bool>& stop)
+// Lines from the command thread, the line's relay and the main thread do not mix.
+std::mutex outputMutex;
+
+void Say(const std::string& line)
 {
-    std::string line;
-    while (!stop) {
-        pollfd in = {STDIN_FILENO, POLLIN, 0};
-        if (::poll(&in, 1, 100) <= 0)
-            continue;
-        char c = 0;
-        if (::read(STDIN_FILENO, &c, 1) != 1)
-            return; // end of input: nobody types any more
-        if (c != '\n') {
-            line += c;
-            continue;
-        }
-        if (line == "j") {
-            std::cout << "Jumpers for current " << (rig.ToggleJumpers() ? "fitted" : "removed")
-                      << std::endl;
-        }
-        line.clear();
-    }
+    std::lock_guard<std::mutex> lock(outputMutex);
+    std::cout << line << std::endl;
 }
 
 int ServeRig(const Options& options, sigset_t& stopSignals)
@@ -190,26 +216,28 @@ int ServeRig(const Options& options, sigset_t& stopSignals)
               << rig.ToolPath(1) << ", " << (input ? 9600u : options.line.baudRate) << " baud, "
               << pacing << "\n";
     if (!input)
-        std::cout << "Type j and Enter (or send SIGUSR1) to fit or remove the jumpers for "
-                     "current (removed now).\n";
+        std::cout << "Type j and Enter (or send SIGUSR1, or write j to the --control pipe) to "
+                     "fit or remove the jumpers for current (removed now).\n";
     if (options.showErrors)
         std::cout << "True errors of the rig:\n" << rig.ErrorsText();
     std::cout << "Start the tool with the line below:\nTOLVAREN_EXTRA_SERIAL_PORTS="
               << rig.ToolPath(0) << ":" << rig.ToolPath(1) << std::endl;
 
-    std::atomic<bool> stop{false};
-    std::thread commands([&] { ReadCommands(rig, stop); });
+    auto toggle = [&rig] {
+        Say(std::string("Jumpers for current ") + (rig.ToggleJumpers() ? "fitted" : "removed"));
+    };
+    CommandInput commands(options.control, [&](const std::string& line) {
+        if (line == "j")
+            toggle();
+    });
     int signal = 0;
     for (;;) {
         sigwait(&stopSignals, &signal);
         if (signal != SIGUSR1)
             break;
-        std::cout << "Jumpers for current " << (rig.ToggleJumpers() ? "fitted" : "removed")
-                  << std::endl;
+        toggle();
     }
-    stop = true;
-    commands.join();
-    std::cout << "Stopped (" << strsignal(signal) << ")" << std::endl;
+    Say(std::string("Stopped (") + strsignal(signal) + ")");
     return 0;
 }
 
@@ -238,30 +266,89 @@ int main(int argc, char** argv)
         ::setenv("TOLVAREN_EXTRA_SERIAL_PORTS", line->CardPath().c_str(), 1);
         SerialPortSettings port;
         port.port = toolPortNumber;
-        auto bridge = std::make_unique<SimulatorSerialBridge>(card, port);
+        auto injector = std::make_shared<FaultInjector>();
+        injector->Set(options.fault);
+        std::atomic<unsigned long long> cycles{0};
+        SimulatorSerialBridge::Faults faults;
+        faults.injector = injector;
+        PacedNullModem* modem = line.get();
+        faults.hangUp = [modem](unsigned ms) { modem->HangUp(ms); };
+        faults.requestSeen = [&cycles](const ByteVec& request) {
+            if (request.size() >= 4 && request[1] == 4 &&
+                ((request[2] << 8) | request[3]) == boardVoltageRegister)
+                ++cycles;
+        };
+        auto bridge = std::make_unique<SimulatorSerialBridge>(card, port, faults);
         if (!options.link.empty())
             MakeLink(line->ToolPath(), options.link);
+        const std::string link = options.link;
+        line->SetEventCallback([link](const std::string& event) {
+            // The link goes with the port, and follows it should it come back at another path.
+            if (!link.empty() && event.rfind("Port hung up", 0) == 0)
+                ::unlink(link.c_str());
+            const std::string back = "Port back at ";
+            if (!link.empty() && event.compare(0, back.size(), back) == 0) {
+                const std::string path =
+                    event.substr(back.size(), event.find(' ', back.size()) - back.size());
+                try {
+                    MakeLink(path, link);
+                } catch (const std::exception& e) {
+                    Say(std::string("tolvaren-sim: ") + e.what());
+                }
+            }
+            Say(event);
+        });
+
+        // Commands are taken before the port is announced: whoever reads the announcement may
+        // write to the pipe at once.
+        SimulatorSerialBridge* servingBridge = bridge.get();
+        auto commands =
+            std::make_unique<CommandInput>(options.control, [&](const std::string& command) {
+                if (command == "s") {
+                    const FaultInjector::Counts counts = injector->GetCounts();
+                    Say("Stats: requests " + std::to_string(counts.requests) + ", faulted " +
+                        std::to_string(counts.faulted) + ", fault switches " +
+                        std::to_string(counts.switches) + ", snapshot cycles " +
+                        std::to_string(cycles.load()) + ", held " +
+                        std::to_string(servingBridge->HeldPieces()) + ", fault " +
+                        FaultInjector::NameOf(injector->Current().fault));
+                } else if (command.compare(0, 2, "f ") == 0 || command == "f") {
+                    try {
+                        injector->Set(FaultInjector::Parse(command.substr(1)));
+                        Say("Fault: " + FaultInjector::Describe(injector->Current()));
+                    } catch (const std::invalid_argument& e) {
+                        Say(std::string("Refused: ") + e.what());
+                    }
+                } else if (!command.empty()) {
+                    Say("Refused: unknown command " + command + " (f FAULT or s)");
+                }
+            });
 
         const std::string& served = options.link.empty() ? line->ToolPath() : options.link;
-        std::cout << "Simulated card (register-map version "
-                  << FullCardSimulator::registerMapVersion << ") served on " << line->ToolPath();
+        std::ostringstream text;
+        text << "Simulated card (register-map version " << FullCardSimulator::registerMapVersion
+             << ") served on " << line->ToolPath();
         if (!options.link.empty())
-            std::cout << " (link " << options.link << ")";
-        std::cout << ", " << options.line.baudRate << " baud 8N1, "
-                  << (options.line.paced ? "paced" : "not paced");
+            text << " (link " << options.link << ")";
+        text << ", " << options.line.baudRate << " baud 8N1, "
+             << (options.line.paced ? "paced" : "not paced");
         if (options.line.replyDelay.count() > 0)
-            std::cout << ", replies " << options.line.replyDelay.count() / 1000.0 << " ms late";
-        std::cout << "\nStart the tool with the line below and choose COM" << toolPortNumber
-                  << ":\nTOLVAREN_EXTRA_SERIAL_PORTS=" << served << std::endl;
+            text << ", replies " << options.line.replyDelay.count() / 1000.0 << " ms late";
+        text << "\nStart the tool with the line below and choose COM" << toolPortNumber
+             << ":\nTOLVAREN_EXTRA_SERIAL_PORTS=" << served;
+        Say(text.str());
+        if (injector->IsOn())
+            Say("Fault: " + FaultInjector::Describe(injector->Current()));
 
         int signal = 0;
         sigwait(&stopSignals, &signal);
 
-        bridge.reset(); // stops talking before the line goes
+        commands.reset(); // no command reaches what goes next
+        bridge.reset();   // stops talking before the line goes
         line.reset();
         if (!options.link.empty())
             ::unlink(options.link.c_str());
-        std::cout << "Stopped (" << strsignal(signal) << ")" << std::endl;
+        Say(std::string("Stopped (") + strsignal(signal) + ")");
     } catch (const std::exception& e) {
         std::cerr << "tolvaren-sim: " << e.what() << std::endl;
         return 1;

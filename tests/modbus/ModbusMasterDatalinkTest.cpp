@@ -176,6 +176,25 @@ TEST_F(DatalinkTest, TimeoutFailsEveryQueuedRequestAndTheNextStartsAfresh)
     EXPECT_EQ(next.get(), (ByteVec{0x02, 0x00, 0x2A}));
 }
 
+// Modbus RTU cannot tell a reply that comes after its time-out from the reply to the request
+// sent next: the next request waits until the line has been quiet for a time-out's length, so
+// the straggler is dropped instead of being taken for its answer.
+TEST_F(DatalinkTest, AfterATimeoutTheNextRequestWaitsForAQuietLine)
+{
+    link.SetReplyTimeoutMs(500);
+    auto lost = Send(3, {0x00, 0x00, 0x00, 0x01});
+    ASSERT_TRUE(ErrorAs<Modbus::TimeoutError>(lost));
+    auto next = Send(3, {0x00, 0x01, 0x00, 0x01});
+    EXPECT_EQ(comms.TransmitCount(), 1u);
+    comms.Emit(ScriptedComms::Frame(1, 3, {0x02, 0xDE, 0xAD})); // the late reply
+    ASSERT_TRUE(comms.WaitUntilDelivered());
+    ASSERT_TRUE(comms.WaitForTransmitted(2));
+    EXPECT_FALSE(next.is_ready());
+    comms.Emit(ScriptedComms::Frame(1, 3, {0x02, 0x00, 0x2A}));
+    ASSERT_TRUE(Ready(next));
+    EXPECT_EQ(next.get(), (ByteVec{0x02, 0x00, 0x2A}));
+}
+
 ByteVec Joined(const ByteVec& lead, const ByteVec& frame)
 {
     ByteVec bytes = lead;

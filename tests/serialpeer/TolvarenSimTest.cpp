@@ -236,6 +236,10 @@ TEST(TolvarenSimTest, OptionsAreCheckedBeforeAnythingIsServed)
         {{"--reply-delay", "-1"}, 2, "bad value for --reply-delay: -1"},
         {{"--link"}, 2, "--link needs a path"},
         {{"--frobnicate"}, 2, "unknown option --frobnicate"},
+        {{"--fault", "flood"}, 2, "--fault: unknown fault flood"},
+        {{"--fault"}, 2, "--fault needs a fault"},
+        {{"--rig", "input", "--fault", "no-reply"}, 2, "--fault serves the single card only"},
+        {{"--control", "/"}, 1, "/ exists and is not a named pipe"},
         {{"--rig", "both"}, 2, "--rig needs input or output"},
         {{"--link", "/"}, 1, "/ exists and is not a symbolic link"},
     };

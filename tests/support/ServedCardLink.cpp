@@ -58,3 +58,35 @@ std::string ServedCardLink::ProgramBeside()
     }
     throw std::runtime_error("tolvaren-sim is not built beside " + dir);
 }
+
+ServedCardLink::PortReports ServedCardLink::Reports() const
+{
+    std::lock_guard<std::mutex> lock(m_reportsMutex);
+    return m_reports;
+}
+
+bool ServedCardLink::WaitForReports(const std::function<bool(const PortReports&)>& condition,
+                                    std::chrono::milliseconds bound)
+{
+    std::unique_lock<std::mutex> lock(m_reportsMutex);
+    return m_reportsChanged.wait_for(lock, bound, [&] { return condition(m_reports); });
+}
+
+void ServedCardLink::OnCommsUp(int)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_reportsMutex);
+        ++m_reports.ups;
+    }
+    m_reportsChanged.notify_all();
+}
+
+void ServedCardLink::OnCommsDown(int, const std::string& reason)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_reportsMutex);
+        ++m_reports.downs;
+        m_reports.lastDownReason = reason;
+    }
+    m_reportsChanged.notify_all();
+}

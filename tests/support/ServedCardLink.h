@@ -1,6 +1,10 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -32,11 +36,32 @@ public:
 
     ModbusMasterDatalink& Datalink() { return *m_datalink; }
     ChildProcess& Process() { return *m_process; }
+    AutoReconnectSerialComms& Comms() { return *m_comms; }
+
+    // The comms' reports since construction: how often the port went down (and the last
+    // reason given) and came up (the first opening included).
+    struct PortReports
+    {
+        int ups = 0;
+        int downs = 0;
+        std::string lastDownReason;
+    };
+    PortReports Reports() const;
+    // Waits until the reports satisfy condition; false when the bound passed first.
+    bool WaitForReports(const std::function<bool(const PortReports&)>& condition,
+                        std::chrono::milliseconds bound = std::chrono::seconds(10));
 
     // tolvaren-sim of the build tree that holds the running program (bench/ or tests/<layer>/).
     static std::string ProgramBeside();
 
 private:
+    // Comms threads, with the comms' lock held: only record and wake.
+    void OnCommsUp(int port) override;
+    void OnCommsDown(int port, const std::string& reason) override;
+
+    mutable std::mutex m_reportsMutex;
+    std::condition_variable m_reportsChanged;
+    PortReports m_reports;
     std::unique_ptr<ChildProcess> m_process;
     std::unique_ptr<AutoReconnectSerialComms> m_comms;
     std::unique_ptr<ICommsInterface> m_tap;
