@@ -131,7 +131,7 @@ TEST_F(SimulatorSerialBridgeTest, UnfinishedBytesBeforeAPauseAreDropped)
     // The start of a vendor request that promises more bytes than ever come.
     pty.Write({0x01, 0x64, 0x0A, 0x00, 0x11});
     // The pause is the input here: a master that gave up and, later, asks again.
-    boost::this_thread::sleep_for(boost::chrono::milliseconds(150));
+    boost::this_thread::sleep_for(boost::chrono::milliseconds(400));
     pty.Write(Framed({0x01, 0x04, 0x03, 0x8E, 0x00, 0x01}));
     EXPECT_EQ(pty.Read(7), Framed({0x01, 0x04, 0x02, 0x00, 0x04}));
 }
