@@ -34,22 +34,10 @@ PACKAGES=(
     libboost-dev libboost-thread-dev libboost-system-dev libboost-filesystem-dev
     libboost-chrono-dev libgtest-dev libgmock-dev libmodbus-dev
 )
-install_missing_packages() {
-    local missing=() status
-    for pkg in "${PACKAGES[@]}"; do
-        status="$(dpkg-query -W -f='${db:Status-Abbrev}' "$pkg" 2>/dev/null || true)"
-        [[ "$status" == "ii "* ]] || missing+=("$pkg")
-    done
-    ((${#missing[@]} == 0)) && return
-    echo "Installing: ${missing[*]}"
-    local sudo=()
-    [[ "$(id -u)" != 0 ]] && sudo=(sudo)
-    "${sudo[@]}" apt-get update -q
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
-        --no-install-recommends "${missing[@]}"
-}
+# shellcheck source=scripts/packages.sh
+source "$ROOT/scripts/packages.sh"
 
-install_missing_packages
+install_missing_packages "${PACKAGES[@]}"
 
 export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=1
 LAUNCHER=()

@@ -21,24 +21,8 @@ PACKAGES=(
     xvfb xauth fonts-liberation
 )
 
-install_missing_packages() {
-    local missing=() status
-    for pkg in "${PACKAGES[@]}"; do
-        status="$(dpkg-query -W -f='${db:Status-Abbrev}' "$pkg" 2>/dev/null || true)"
-        [[ "$status" == "ii "* ]] || missing+=("$pkg")
-    done
-    if ((${#missing[@]} == 0)); then
-        return
-    fi
-    echo "Installing: ${missing[*]}"
-    local sudo=()
-    if [[ "$(id -u)" != 0 ]]; then
-        sudo=(sudo)
-    fi
-    "${sudo[@]}" apt-get update -q
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
-        --no-install-recommends "${missing[@]}"
-}
+# shellcheck source=scripts/packages.sh
+source "$ROOT/scripts/packages.sh"
 
 BUILD_DIR="$ROOT/build"
 CMAKE_ARGS=()
@@ -62,7 +46,7 @@ for arg in "$@"; do
     esac
 done
 
-install_missing_packages
+install_missing_packages "${PACKAGES[@]}"
 
 # ccache is shared between clones (CI builds a fresh clone in another folder).
 export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=1
