@@ -17,7 +17,7 @@ class SimulatedCalibBoard;
 // thread; construction and destruction happen on the owner's thread. The destructor joins the
 // I/O thread first, so no byte reaches the board through the bridge after it has returned. The
 // board may outlive the bridge.
-class CalibBoardSerialBridge : private SerialCommsThread::IFeedback
+class CalibBoardSerialBridge final : private SerialCommsThread::IFeedback
 {
 public:
     // Opens COM<settings.port>; throws SerialCommsThread::Error as the port does.

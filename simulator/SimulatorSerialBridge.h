@@ -35,7 +35,7 @@ class ModbusSimulator;
 // requests after it; a reply's pieces keep their order), and requestSeen and hangUp
 // are called on the port's I/O thread (hangUp must not block). Without one, or while no fault is
 // on and nothing is held, replies go to the port as they come.
-class SimulatorSerialBridge : private SerialCommsThread::IFeedback
+class SimulatorSerialBridge final : private SerialCommsThread::IFeedback
 {
 public:
     struct Faults
