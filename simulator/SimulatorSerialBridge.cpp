@@ -75,11 +75,22 @@ FrameAt FindFrameAt(const ByteVec& bytes, std::size_t start)
     return found;
 }
 
-} // namespace
+// The silence on the line after which the bytes still pending are one whole frame: far longer
+// than any gap inside a frame on a busy machine, far shorter than a master's reply time-out.
+const std::chrono::milliseconds silence(100);
 
-// Far longer than any gap inside a frame on a busy machine, far shorter than a master's reply
-// time-out.
-const std::chrono::milliseconds SimulatorSerialBridge::silence(100);
+// What pending holds once the line has been silent: the frame it is when its CRC is valid (a
+// length byte that promised more does not matter then), else nothing. Empties pending.
+std::vector<ByteVec> TakeFrameEndedBySilence(ByteVec& pending)
+{
+    std::vector<ByteVec> frames;
+    if (pending.size() <= maxFrameLength && HasValidModbusCrc(pending.data(), pending.size()))
+        frames.push_back(pending);
+    pending.clear();
+    return frames;
+}
+
+} // namespace
 
 std::vector<ByteVec> SimulatorSerialBridge::TakeRequestFrames(ByteVec& pending)
 {
@@ -105,15 +116,6 @@ std::vector<ByteVec> SimulatorSerialBridge::TakeRequestFrames(ByteVec& pending)
     }
     if (pending.size() > maxFrameLength)
         pending.erase(pending.begin(), pending.end() - long(maxFrameLength));
-    return frames;
-}
-
-std::vector<ByteVec> SimulatorSerialBridge::TakeFrameEndedBySilence(ByteVec& pending)
-{
-    std::vector<ByteVec> frames;
-    if (pending.size() <= maxFrameLength && HasValidModbusCrc(pending.data(), pending.size()))
-        frames.push_back(pending);
-    pending.clear();
     return frames;
 }
 

@@ -28,10 +28,9 @@ class ModbusSimulator;
 // Threads: request frames are passed to the simulator on the port's I/O thread, or on the
 // bridge's silence thread for a frame that the silence ended, one at a time and in the order
 // they came; replies are queued for the port on the simulator's thread. The queries may be
-// called from any thread;
-// construction and destruction happen on the owner's thread. The simulator may outlive the
-// bridge: the destructor waits for a reply being handed to the port, and no reply reaches the
-// bridge after it has returned.
+// called from any thread; construction and destruction happen on the owner's thread. The
+// simulator may outlive the bridge: the destructor waits for a reply being handed to the port,
+// and no reply reaches the bridge after it has returned.
 //
 // With a fault injector, each request and reply passes through it: what it delays is sent by the
 // bridge's own sender thread when due (a late reply does not hold back the replies to the
@@ -65,18 +64,12 @@ public:
     // Reply bytes held back by a fault and not yet sent (pieces of one reply count once each).
     std::size_t HeldPieces() const;
 
-    // The silence on the line after which the bytes still pending are one whole frame.
-    static const std::chrono::milliseconds silence;
-
     // Removes every whole request frame from the front of pending and returns them in order.
     // Bytes before a frame that cannot start one are dropped; an incomplete frame stays. Frame
     // lengths come from the function code or the vendor function's length byte where they fix
     // them, else from the first length whose CRC matches. At most one frame's worth (256 bytes)
     // of unmatched bytes is kept.
     static std::vector<ByteVec> TakeRequestFrames(ByteVec& pending);
-    // What pending holds once the line has been silent: the frame it is when its CRC is valid
-    // (a length byte that promised more does not matter then), else nothing. Empties pending.
-    static std::vector<ByteVec> TakeFrameEndedBySilence(ByteVec& pending);
 
 private:
     struct Held
@@ -99,10 +92,10 @@ private:
 
     boost::shared_ptr<ModbusSimulator> m_simulator;
     std::mutex m_pendingMutex; // guards the next three, and passing requests on
-    std::condition_variable m_pendingChanged;
     ByteVec m_pending;
     std::chrono::steady_clock::time_point m_lastBytesAt;
     bool m_stopWatching = false;
+    std::condition_variable m_pendingChanged;
     std::thread m_silenceWatch;
     mutable std::mutex m_errorMutex;
     std::string m_error;

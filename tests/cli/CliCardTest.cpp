@@ -61,8 +61,8 @@ protected:
         EXPECT_EQ(dump.exitCode, 0) << dump.err;
         return QJsonDocument::fromJson(QByteArray::fromStdString(dump.out)).object();
     }
-    // Limits have no command of their own: set over the port as the window sets them.
-    void SetLimits(Tolvaren::IoDirection dir, unsigned index, short lower, short upper)
+    // Settings the program has no command for, changed over the port as the window does.
+    void ChangeOverThePort()
     {
         ::setenv("TOLVAREN_EXTRA_SERIAL_PORTS", m_card.Path().c_str(), 1);
         {
@@ -72,8 +72,12 @@ protected:
             ModbusMasterDatalink datalink(&port);
             {
                 TolvarenCommsCommon comms(datalink);
-                comms.SetLowerLimit(dir, index, lower).get();
-                comms.SetUpperLimit(dir, index, upper).get();
+                comms.SetLowerLimit(Tolvaren::Input, 0, -40).get();
+                comms.SetUpperLimit(Tolvaren::Output, 5, 20).get();
+                comms.SetOffset(Tolvaren::Input, 2, 1.5f).get();
+                comms.SetCalibrationDate(Tolvaren::Output, 0, Tolvaren::Date(1, 2, 2031)).get();
+                comms.SetOverrideActive(3, false).get();
+                comms.SetCommsDogBusOffDelay(45).get();
             }
             datalink.SetCommsInterface(nullptr);
         }
@@ -148,11 +152,10 @@ TEST_F(CliCardTest, SaveRestoreRoundTripKeepsASafetyCopyAndVerifies)
     ASSERT_GT(knownGood.size(), 14u);
     const std::string settings = Settings(Dump());
 
-    // The card changes after the backup: labels, a note, limits, a safe value, the SoftDog ...
+    // The card changes after the backup: labels, a note, limits and more, the watchdogs ...
     WriteFileBytes(File("points.csv"), "I1,Pump,PN-7,first note\r\nOutput 2,Fan,,\r\n");
     ASSERT_EQ(Run({"import-csv", File("points.csv"), "--yes"}).exitCode, 0);
-    SetLimits(Tolvaren::Input, 0, -40, 250);
-    SetLimits(Tolvaren::Output, 5, 10, 20);
+    ChangeOverThePort();
     ASSERT_EQ(Run({"write-var", "ProfiledSafeVal[0]", "3.5"}).exitCode, 0);
     ASSERT_EQ(Run({"write-var", "OutputsToSafeMinutes", "9"}).exitCode, 0);
     ASSERT_NE(Settings(Dump()), settings);

@@ -99,31 +99,6 @@ TEST(SimulatorSerialBridgeFramingTest, VendorRequestEndsWhereItsLengthByteSays)
     EXPECT_EQ(SimulatorSerialBridge::TakeRequestFrames(pending), std::vector<ByteVec>{write});
 }
 
-TEST(SimulatorSerialBridgeFramingTest, SilenceEndsWhatTheLengthByteKeptOpen)
-{
-    // Its length byte promises ten bytes and two come: framing by length waits for the rest.
-    const ByteVec cutShort = Framed({0x01, 0x64, 0x0A, 0x00, 0x16});
-    ByteVec pending = cutShort;
-    EXPECT_TRUE(SimulatorSerialBridge::TakeRequestFrames(pending).empty());
-    EXPECT_EQ(pending, cutShort);
-    // Once the line is silent, what came is the frame, if its CRC holds.
-    const struct
-    {
-        const char* what;
-        ByteVec pending;
-        std::vector<ByteVec> frames;
-    } cases[] = {
-        {"valid CRC", cutShort, {cutShort}},
-        {"wrong CRC", {0x01, 0x64, 0x0A, 0x00, 0x16, 0x00, 0x00}, {}},
-        {"too short for a frame", {0x01, 0x64, 0x0A}, {}},
-    };
-    for (const auto& c : cases) {
-        pending = c.pending;
-        EXPECT_EQ(SimulatorSerialBridge::TakeFrameEndedBySilence(pending), c.frames) << c.what;
-        EXPECT_TRUE(pending.empty()) << c.what;
-    }
-}
-
 class SimulatorSerialBridgeTest : public ::testing::Test
 {
 protected:

@@ -28,9 +28,6 @@ class VendorRequest(ModbusRequest):
     def encode(self):
         return self.data
 
-    def decode(self, data):
-        self.data = bytes(data)
-
 
 class VendorResponse(ModbusResponse):
     """Function 100 reply: a length byte, then that many bytes."""
@@ -41,9 +38,6 @@ class VendorResponse(ModbusResponse):
     def __init__(self, **kwargs):
         super().__init__(**kwargs)
         self.data = b""
-
-    def encode(self):
-        return self.data
 
     def decode(self, data):
         self.data = bytes(data)
