@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "modbus/ModbusCrc.h"
 #include "simulator/CardBytes.h"
@@ -13,15 +14,6 @@ const int illegalDataValue = 3;
 const std::size_t readPiece = 128;
 const std::size_t maxWritePiece = 249;
 const std::size_t configStart = 4;
-
-// A plausible set-up: a header, then per-point settings that differ from point to point.
-ByteVec InitialConfigData()
-{
-    ByteVec data{'K', 'T', 'V', 2};
-    for (unsigned i = 0; i < 300; ++i)
-        data.push_back(static_cast<unsigned char>((i * 37 + 11) & 0xFF));
-    return data;
-}
 
 // Length and CRC (little-endian) ahead of a content naming two control modules.
 ByteVec InitialControlModuleBlock()
@@ -45,7 +37,7 @@ ByteVec InitialControlModuleBlock()
 
 } // namespace
 
-CardConfiguration::CardConfiguration() : m_configData(InitialConfigData()), m_ee(eeSize, 0xFF)
+CardConfiguration::CardConfiguration(Data data) : m_data(std::move(data)), m_ee(eeSize, 0xFF)
 {
     SetEe(controlModuleAddress, InitialControlModuleBlock());
 }
@@ -64,7 +56,9 @@ int CardConfiguration::HandleReadStart(const ByteVec& arguments, ByteVec& payloa
 {
     if (!arguments.empty())
         return illegalDataValue;
-    payload.assign(m_configData.begin(), m_configData.begin() + configStart);
+    // One read sees the data of one moment, however the card changes meanwhile.
+    m_readData = m_data.read();
+    payload.assign(m_readData.begin(), m_readData.begin() + configStart);
     m_readPosition = configStart;
     return 0;
 }
@@ -76,15 +70,16 @@ int CardConfiguration::HandleReadNext(const ByteVec& arguments, ByteVec& payload
     if (m_readPosition < 0)
         return 0;
     const std::size_t at = std::size_t(m_readPosition);
-    const std::size_t length = std::min(readPiece, m_configData.size() - at);
-    payload.assign(m_configData.begin() + long(at), m_configData.begin() + long(at + length));
+    const std::size_t length = std::min(readPiece, m_readData.size() - at);
+    payload.assign(m_readData.begin() + long(at), m_readData.begin() + long(at + length));
     m_readPosition = length == 0 ? -1 : long(at + length);
     return 0;
 }
 
 int CardConfiguration::HandleWriteStart(const ByteVec& arguments)
 {
-    if (arguments.size() != configStart)
+    // Data of a layout the card does not know are refused before anything is taken.
+    if (arguments.size() != configStart || !m_data.knowsStart(arguments))
         return illegalDataValue;
     m_pendingWrite = arguments;
     m_writeOpen = true;
@@ -92,17 +87,17 @@ int CardConfiguration::HandleWriteStart(const ByteVec& arguments)
     return 0;
 }
 
-// The card takes the new data only when the write is finished; an unfinished write leaves the
-// configuration it had.
+// The card takes the new data only when the write is finished, and only whole: an unfinished
+// write, or data the card cannot take, leave the configuration it had.
 int CardConfiguration::HandleWriteNext(const ByteVec& arguments)
 {
     if (!m_writeOpen || arguments.size() > maxWritePiece)
         return illegalDataValue;
     if (arguments.empty()) {
-        m_configData.swap(m_pendingWrite);
+        const bool taken = m_data.write(m_pendingWrite);
         m_pendingWrite.clear();
         m_writeOpen = false;
-        return 0;
+        return taken ? 0 : illegalDataValue;
     }
     if (m_pendingWrite.size() + arguments.size() > maxConfigData) {
         m_pendingWrite.clear();

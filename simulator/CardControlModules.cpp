@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 #include "simulator/CardBytes.h"
 
@@ -108,20 +107,6 @@ ByteVec PackedText(const std::string& text)
     return packed;
 }
 
-// A number the tool writes as text (a named variable that is not enumerated).
-bool ParseNumber(const ByteVec& packed, float& value)
-{
-    const std::string text(packed.begin() + 1, packed.end());
-    if (text.empty() || text.size() > maxTextLength)
-        return false;
-    char* end = nullptr;
-    const float parsed = std::strtof(text.c_str(), &end);
-    if (*end != '\0' || !std::isfinite(parsed))
-        return false;
-    value = parsed;
-    return true;
-}
-
 } // namespace
 
 CardControlModules::CardControlModules()
@@ -179,9 +164,9 @@ void CardControlModules::AddNamedVariable(const Parameter& p, CardNamedVariables
                 return true;
             }
             float value = 0.0f;
-            const bool isNumber = CardNamedVariables::UnpackFloat(packed, value) ||
-                                  (!(parameter.flags & enumerated) && !packed.empty() &&
-                                   packed[0] == stringTag && ParseNumber(packed, value));
+            const bool isNumber = (parameter.flags & enumerated)
+                                      ? CardNamedVariables::UnpackFloat(packed, value)
+                                      : CardNamedVariables::UnpackNumber(packed, value);
             if (!isNumber)
                 return false;
             if (parameter.flags & enumerated) {

@@ -1,5 +1,9 @@
 #include "simulator/CardNamedVariables.h"
 
+#include <cmath>
+#include <locale>
+#include <sstream>
+
 #include "simulator/CardBytes.h"
 
 namespace {
@@ -8,6 +12,8 @@ const int illegalDataAddress = 2;
 const int illegalDataValue = 3;
 
 const unsigned char floatTag = 1;
+const unsigned char stringTag = 2;
+const std::size_t maxNumberText = 40;
 const unsigned char uint32Tag = 3;
 const unsigned char floatArrayTag = 4;
 
@@ -22,7 +28,7 @@ void CardNamedVariables::AddFloat(const std::string& name, float& value)
 {
     Add(
         name, [&value] { return PackedFloat(value); },
-        [&value](const ByteVec& packed) { return UnpackFloat(packed, value); });
+        [&value](const ByteVec& packed) { return UnpackNumber(packed, value); });
 }
 
 bool CardNamedVariables::Has(const std::string& name) const
@@ -90,5 +96,22 @@ bool CardNamedVariables::UnpackFloat(const ByteVec& packed, float& value)
     if (packed.size() != 5 || packed[0] != floatTag)
         return false;
     value = CardBytes::ReadFloat(packed, 1);
+    return true;
+}
+
+bool CardNamedVariables::UnpackNumber(const ByteVec& packed, float& value)
+{
+    if (UnpackFloat(packed, value))
+        return true;
+    if (packed.size() < 2 || packed.size() - 1 > maxNumberText || packed[0] != stringTag)
+        return false;
+    // The card reads numbers the same way whatever the locale of the process it runs in.
+    std::istringstream text(std::string(packed.begin() + 1, packed.end()));
+    text.imbue(std::locale::classic());
+    float parsed = 0.0f;
+    text >> parsed;
+    if (text.fail() || !text.eof() || !std::isfinite(parsed))
+        return false;
+    value = parsed;
     return true;
 }

@@ -23,7 +23,7 @@ public:
 
     // Adds or replaces a variable; without a writer it is read-only.
     void Add(const std::string& name, Reader reader, Writer writer = Writer());
-    // A float variable kept in value, written only as a packed float.
+    // A float variable kept in value, written as a packed float or as the text of a number.
     void AddFloat(const std::string& name, float& value);
 
     bool Has(const std::string& name) const;
@@ -39,6 +39,9 @@ public:
     static ByteVec PackedFloatArray(const std::vector<float>& values);
     // The float of a packed float (tag 1, exactly 4 bytes); false for anything else.
     static bool UnpackFloat(const ByteVec& packed, float& value);
+    // The number of a packed float, or of a packed text (tag 2, at most 40 characters) that is
+    // a whole decimal number, as the named-variable window sends it; false for anything else.
+    static bool UnpackNumber(const ByteVec& packed, float& value);
 
 private:
     struct Variable

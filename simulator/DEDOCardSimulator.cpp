@@ -327,11 +327,15 @@ int DEDOCardSimulator::WriteNoteChunk(const ByteVec& arguments)
     if (cursor.position < 0 || cursor.index >= numNotes ||
         cursor.position + arguments.size() > noteSize || arguments.size() > noteChunk)
         return illegalDataValue;
+    const std::size_t offset = cursor.index * noteSize + static_cast<std::size_t>(cursor.position);
     if (arguments.empty()) {
+        // The end of the text: a note written as nothing but this is an empty note, not the
+        // old one left standing.
+        if (cursor.position < static_cast<int>(noteSize))
+            m_notes[offset] = 0;
         cursor.position = -1;
         return 0;
     }
-    const std::size_t offset = cursor.index * noteSize + static_cast<std::size_t>(cursor.position);
     std::copy(arguments.begin(), arguments.end(), m_notes.begin() + offset);
     cursor.position += static_cast<int>(arguments.size());
     // Terminated unless the text fills the note to its last byte.

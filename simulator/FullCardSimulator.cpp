@@ -16,6 +16,7 @@ const unsigned maxRegisterReadQuantity = 125;
 // Per-point blocks; outputs' rule-addressed blocks sit 50 above the inputs'.
 const std::uint16_t baseValue = 9000;
 const std::uint16_t baseProfile = 9100;
+const std::uint16_t baseLabel = 9200;
 const std::uint16_t baseOverride = 9300;
 const std::uint16_t baseOffset = 9400;
 const std::uint16_t basePartNumber = 9500;
@@ -27,6 +28,8 @@ const std::uint16_t baseLowTime = 65250;
 const std::uint16_t basePulseCount = 65300;
 const std::uint16_t baseRaw = 65400;
 const unsigned outputShift = 50;
+const std::uint16_t commsDogBusOff = 590;
+const std::uint16_t commsDogOutputsOff = 591;
 const unsigned partNumberBytes = 16; // 15 characters, written as whole registers
 
 const std::uint16_t digital = SimulatedPlant::digitalProfile;
@@ -107,6 +110,9 @@ FullCardSimulator::FullCardSimulator(const CardModel& model, const Clock& clock)
                     return SimulatedPlant::HistoryValue(isInput, index, SetupOf(isInput, index),
                                                         ms);
                 }),
+      m_configuration(CardConfiguration::Data{
+          [this] { return CurrentSettings().Encode(); }, &CardSettings::HasKnownHeader,
+          [this](const ByteVec& data) { return TakeSettings(data); }}),
       m_outputs(model.NumOutputs()), m_statistics(model.NumInputs()),
       m_safeValues(model.NumOutputs(), 0.0f)
 {
@@ -116,6 +122,7 @@ FullCardSimulator::FullCardSimulator(const CardModel& model, const Clock& clock)
     AddVendorCommands();
     AddCalibrationCommands();
     AddControlModules();
+    KeepSettingsInEe();
 }
 
 void FullCardSimulator::SetClock(const Clock& clock)
@@ -347,18 +354,137 @@ void FullCardSimulator::AddConfigurationCommands()
         ClearNoteStore();
         return 0;
     });
-    SetVendorCommand(23, [&c](const ByteVec& arguments, ByteVec& payload, std::int64_t) {
-        return c.HandleEeRead(arguments, payload);
+    SetVendorCommand(23, [this](const ByteVec& arguments, ByteVec& payload, std::int64_t) {
+        KeepSettingsInEe();
+        return m_configuration.HandleEeRead(arguments, payload);
     });
-    SetVendorCommand(24, [&c](const ByteVec& arguments, ByteVec&, std::int64_t) {
-        return c.HandleEeWrite(arguments);
+    SetVendorCommand(24, [this](const ByteVec& arguments, ByteVec&, std::int64_t) {
+        KeepSettingsInEe();
+        return m_configuration.HandleEeWrite(arguments);
     });
-    // A card restarts at once and never answers; it comes back with its reset flag set.
+    // A card restarts at once and never answers; it comes back with its reset flag set and with
+    // the settings its EE holds.
     SetVendorCommand(25, [this](const ByteVec&, ByteVec&, std::int64_t) {
+        KeepSettingsInEe();
         m_configuration.Restart();
+        LoadSettingsFromEe();
         Coils()[912] = true;
         return NoReply;
     });
+}
+
+CardSettings FullCardSimulator::CurrentSettings()
+{
+    const RegisterMap& holding = HoldingRegisters();
+    // An entry as its field holds it: cut or zero-padded; an address never written reads 0.
+    auto field = [&holding](unsigned address, std::size_t size) {
+        const auto it = holding.find(static_cast<std::uint16_t>(address));
+        ByteVec bytes = it != holding.end() ? it->second : ByteVec();
+        bytes.resize(size, 0);
+        return bytes;
+    };
+    auto u16 = [&field](unsigned address) { return CardBytes::ReadU16(field(address, 2), 0); };
+    auto real = [&field](unsigned address) { return CardBytes::ReadFloat(field(address, 4), 0); };
+
+    CardSettings s;
+    s.commsDogBusOffSeconds = u16(commsDogBusOff);
+    s.commsDogOutputsOffSeconds = u16(commsDogOutputsOff);
+    s.softDogMinutes = m_softDogMinutes;
+    for (bool isOutput : {false, true}) {
+        std::vector<CardSettings::Point>& points = isOutput ? s.outputs : s.inputs;
+        points.resize(isOutput ? m_model.NumOutputs() : m_model.NumInputs());
+        for (unsigned i = 0; i < points.size(); ++i) {
+            CardSettings::Point& p = points[i];
+            const unsigned at = i + (isOutput ? outputShift : 0);
+            p.label = field(baseLabel + at, CardSettings::labelSize);
+            p.partNumber = field(basePartNumber + at, CardSettings::partNumberSize);
+            p.profile = u16(baseProfile + at);
+            p.lowerLimit = static_cast<std::int16_t>(u16(baseLowerLimit + at));
+            p.upperLimit = static_cast<std::int16_t>(u16(baseUpperLimit + at));
+            p.offset = real(baseOffset + at);
+            p.date = field(baseDate + at, CardSettings::dateSize);
+            if (!isOutput)
+                continue;
+            p.overrideValue = real(baseOverride + at);
+            const auto active = Coils().find(static_cast<std::uint16_t>(baseOverride + at));
+            p.overrideActive = active != Coils().end() && active->second;
+            p.safeValue = m_safeValues[i];
+        }
+    }
+    return s;
+}
+
+void FullCardSimulator::ApplySettings(const CardSettings& s)
+{
+    RegisterMap& holding = HoldingRegisters();
+    holding[commsDogBusOff] = CardBytes::U16(s.commsDogBusOffSeconds);
+    holding[commsDogOutputsOff] = CardBytes::U16(s.commsDogOutputsOffSeconds);
+    m_softDogMinutes = s.softDogMinutes;
+    auto applyPoint = [&holding](const CardSettings::Point& p, std::uint16_t at) {
+        holding[baseLabel + at] = p.label;
+        holding[basePartNumber + at] = p.partNumber;
+        holding[baseProfile + at] = CardBytes::U16(p.profile);
+        holding[baseLowerLimit + at] = CardBytes::U16(static_cast<std::uint16_t>(p.lowerLimit));
+        holding[baseUpperLimit + at] = CardBytes::U16(static_cast<std::uint16_t>(p.upperLimit));
+        holding[baseOffset + at] = CardBytes::Float(p.offset);
+        holding[baseDate + at] = p.date;
+    };
+    for (unsigned i = 0; i < s.inputs.size(); ++i)
+        applyPoint(s.inputs[i], static_cast<std::uint16_t>(i));
+    for (unsigned i = 0; i < s.outputs.size(); ++i) {
+        const CardSettings::Point& p = s.outputs[i];
+        const std::uint16_t at = static_cast<std::uint16_t>(outputShift + i);
+        const SimulatedPlant::PointSetup before = SetupOf(false, i);
+        applyPoint(p, at);
+        holding[baseOverride + at] = CardBytes::Float(p.overrideValue);
+        Coils()[baseOverride + at] = p.overrideActive;
+        m_safeValues[i] = p.safeValue;
+        // As for a write of these registers: an output whose value means something else now
+        // keeps its value and drives the signal that stands for it.
+        const SimulatedPlant::PointSetup after = SetupOf(false, i);
+        if (after.profileId != before.profileId || after.lowerLimit != before.lowerLimit ||
+            after.upperLimit != before.upperLimit)
+            SetOutputValue(i, m_outputs[i].value);
+    }
+}
+
+bool FullCardSimulator::TakeSettings(const ByteVec& data)
+{
+    const std::optional<CardSettings> settings =
+        CardSettings::Decode(data, m_model.NumInputs(), m_model.NumOutputs());
+    if (!settings)
+        return false;
+    ApplySettings(*settings);
+    return true;
+}
+
+// The card writes every change of its settings into its EE at once. Here the EE copy is brought
+// up to date when anything may look at it (an EE read or write, a restart); so an EE write over
+// the copy, the service wipe, stays until the restart that finds the copy broken.
+void FullCardSimulator::KeepSettingsInEe()
+{
+    ByteVec now = CurrentSettings().Encode();
+    if (now == m_settingsInEe)
+        return;
+    m_configuration.SetEe(CardConfiguration::settingsAddress, now);
+    m_settingsInEe.swap(now);
+}
+
+// A card that finds no valid settings in its EE, after the wipe, starts from its defaults; all
+// else the EE kept is gone with them: its calibration and its notes.
+void FullCardSimulator::LoadSettingsFromEe()
+{
+    const unsigned inputs = m_model.NumInputs();
+    const unsigned outputs = m_model.NumOutputs();
+    const ByteVec stored = m_configuration.Ee(CardConfiguration::settingsAddress,
+                                              CardSettings::EncodedSize(inputs, outputs));
+    if (TakeSettings(stored))
+        return;
+    ApplySettings(CardSettings::Defaults(inputs, outputs));
+    m_calibration = CardCalibrationStore();
+    InputRegisters()[911] = CardBytes::U16(0);
+    ClearNoteStore();
+    KeepSettingsInEe();
 }
 
 // Its control modules' parameters, their values and names, and the card's build date.

@@ -12,6 +12,7 @@
 #include "simulator/CardHistory.h"
 #include "simulator/CardModel.h"
 #include "simulator/CardNamedVariables.h"
+#include "simulator/CardSettings.h"
 #include "simulator/CardTrafficLog.h"
 #include "simulator/DEDOCardSimulator.h"
 #include "simulator/LiveDataFeed.h"
@@ -23,9 +24,11 @@
 // what was written (the raw output register and the value move together, an active override
 // drives the output); every point has its 8-day data, live data, long-term statistics of its
 // digital reading, a part number and limits; safe values, the SoftDog delay and the other named
-// variables are read and written; the configuration image's parts (configuration data, EE memory
-// with a Control Module block, clearing the notes) are kept and restored exactly, and a restart
-// request is obeyed without a reply, as a card does; the traffic log holds the frames the card
+// variables are read and written; the configuration data carry the card's settings (labels,
+// limits and the rest, CardSettings) and a restore sets them, the EE memory keeps them and a
+// Control Module block, the notes are cleared on request, and a restart request is obeyed
+// without a reply and reloads the settings from EE (after the service wipe: the defaults), as a
+// card does; the traffic log holds the frames the card
 // really received and sent; the configuration text describes its dip switches; three control
 // modules list their parameters (CardControlModules); notes are DEDOCardSimulator's.
 //
@@ -128,6 +131,14 @@ private:
     int ReadNamedVariable(const ByteVec& arguments, ByteVec& payload) const;
     void RefreshAnalogInput(unsigned index);
     void AddControlModules();
+    // The settings that the configuration data carry (CardSettings), from and into the
+    // registers and variables that hold them.
+    CardSettings CurrentSettings();
+    void ApplySettings(const CardSettings& settings);
+    // Configuration data of this card's layout and point counts; false changes nothing.
+    bool TakeSettings(const ByteVec& data);
+    void KeepSettingsInEe();
+    void LoadSettingsFromEe();
 
     int ReadInputRegisters(const ByteVec& request, ByteVec& reply);
     // Writes the table entries that move with time or follow other entries.
@@ -148,6 +159,7 @@ private:
     LiveDataFeed m_liveData;
     CardHistory m_history;
     CardConfiguration m_configuration;
+    ByteVec m_settingsInEe; // the settings last written to EE
     CardControlModules m_controlModules;
     CardTrafficLog m_trafficLog;
     std::vector<Output> m_outputs;

@@ -9,8 +9,6 @@ namespace {
 const std::size_t maxFrameLength = 256; // Modbus RTU ADU
 const std::size_t minFrameLength = 4;   // address, function code, CRC
 const unsigned char vendorFunction = 100;
-// A pause after which unfinished bytes are dropped: far longer than any gap inside a frame.
-const std::chrono::milliseconds staleAfter(100);
 
 // What the bytes from start hold: a whole, CRC-valid frame (its length), the beginning of a
 // frame whose length is known but whose bytes have not all arrived, or nothing a frame can
@@ -77,6 +75,21 @@ FrameAt FindFrameAt(const ByteVec& bytes, std::size_t start)
     return found;
 }
 
+// The silence on the line after which the bytes still pending are one whole frame: far longer
+// than any gap inside a frame on a busy machine, far shorter than a master's reply time-out.
+const std::chrono::milliseconds silence(100);
+
+// What pending holds once the line has been silent: the frame it is when its CRC is valid (a
+// length byte that promised more does not matter then), else nothing. Empties pending.
+std::vector<ByteVec> TakeFrameEndedBySilence(ByteVec& pending)
+{
+    std::vector<ByteVec> frames;
+    if (pending.size() <= maxFrameLength && HasValidModbusCrc(pending.data(), pending.size()))
+        frames.push_back(pending);
+    pending.clear();
+    return frames;
+}
+
 } // namespace
 
 std::vector<ByteVec> SimulatorSerialBridge::TakeRequestFrames(ByteVec& pending)
@@ -110,6 +123,7 @@ SimulatorSerialBridge::SimulatorSerialBridge(boost::shared_ptr<ModbusSimulator> 
                                              const SerialPortSettings& settings)
     : m_simulator(simulator), m_connection(new SerialCommsThread(settings, this))
 {
+    m_silenceWatch = std::thread([this] { WatchSilence(); });
     // The connection exists before any reply can look for it.
     m_replySlot =
         m_simulator->ConnectDataReceived(m_replyGuard.Guard([this](ByteVec& frame) {
@@ -125,6 +139,7 @@ SimulatorSerialBridge::SimulatorSerialBridge(boost::shared_ptr<ModbusSimulator> 
 {
     if (m_faults.injector)
         m_sender = std::thread([this] { SendHeld(); });
+    m_silenceWatch = std::thread([this] { WatchSilence(); });
     m_replySlot =
         m_simulator->ConnectDataReceived(m_replyGuard.Guard([this](ByteVec& frame) {
             OnReply(frame);
@@ -134,6 +149,12 @@ SimulatorSerialBridge::SimulatorSerialBridge(boost::shared_ptr<ModbusSimulator> 
 
 SimulatorSerialBridge::~SimulatorSerialBridge()
 {
+    {
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
+        m_stopWatching = true;
+    }
+    m_pendingChanged.notify_all();
+    m_silenceWatch.join();
     // Replies stop first: they go to the connection. Closing the guard waits for a reply that
     // the simulator's thread is handing over right now; disconnecting alone would not.
     m_replySlot.disconnect();
@@ -158,14 +179,41 @@ std::string SimulatorSerialBridge::GetError() const
 
 void SimulatorSerialBridge::OnSerialData(ByteVec& bytes)
 {
-    // Silence ends a frame on a Modbus line: bytes left over from before a long pause (a frame
-    // the master gave up on) never join the next request.
+    std::lock_guard<std::mutex> lock(m_pendingMutex);
+    // Silence ends a frame on a Modbus line: bytes left over from before it never join the
+    // next request. (The silence thread has judged them by now, unless it is running late.)
     const auto now = std::chrono::steady_clock::now();
-    if (now - m_lastBytesAt > staleAfter)
-        m_pending.clear();
+    if (now - m_lastBytesAt >= silence)
+        PassOn(TakeFrameEndedBySilence(m_pending));
     m_lastBytesAt = now;
     m_pending.insert(m_pending.end(), bytes.begin(), bytes.end());
-    for (const ByteVec& frame : TakeRequestFrames(m_pending)) {
+    PassOn(TakeRequestFrames(m_pending));
+    if (!m_pending.empty())
+        m_pendingChanged.notify_all();
+}
+
+// Bytes that framing by length could not end (a length byte promising more than came) are a
+// frame once the line has been silent long enough.
+void SimulatorSerialBridge::WatchSilence()
+{
+    std::unique_lock<std::mutex> lock(m_pendingMutex);
+    while (!m_stopWatching) {
+        if (m_pending.empty()) {
+            m_pendingChanged.wait(lock);
+            continue;
+        }
+        const auto endsAt = m_lastBytesAt + silence;
+        if (std::chrono::steady_clock::now() < endsAt) {
+            m_pendingChanged.wait_until(lock, endsAt);
+            continue;
+        }
+        PassOn(TakeFrameEndedBySilence(m_pending));
+    }
+}
+
+void SimulatorSerialBridge::PassOn(const std::vector<ByteVec>& requests)
+{
+    for (const ByteVec& frame : requests) {
         if (m_faults.requestSeen)
             m_faults.requestSeen(frame);
         if (!m_faults.injector) {

@@ -21,20 +21,22 @@ class ModbusSimulator;
 
 // Serves a simulated card on a serial port, so that any Modbus RTU master (another program, or
 // this one on the other end of a cable or a pseudo-terminal pair) can talk to it. Bytes arriving
-// on the port are gathered into whole request frames, each found by its CRC; the simulator's
-// replies are written back.
+// on the port are gathered into whole request frames, each found by its CRC; bytes that the
+// line's silence ends are one frame, answered when its CRC is valid. The simulator's replies are
+// written back.
 //
-// Threads: request frames are passed to the simulator on the port's I/O thread, replies are
-// queued for the port on the simulator's thread. The queries may be called from any thread;
-// construction and destruction happen on the owner's thread. The simulator may outlive the
-// bridge: the destructor waits for a reply being handed to the port, and no reply reaches the
-// bridge after it has returned.
+// Threads: request frames are passed to the simulator on the port's I/O thread, or on the
+// bridge's silence thread for a frame that the silence ended, one at a time and in the order
+// they came; replies are queued for the port on the simulator's thread. The queries may be
+// called from any thread; construction and destruction happen on the owner's thread. The
+// simulator may outlive the bridge: the destructor waits for a reply being handed to the port,
+// and no reply reaches the bridge after it has returned.
 //
 // With a fault injector, each request and reply passes through it: what it delays is sent by the
 // bridge's own sender thread when due (a late reply does not hold back the replies to the
 // requests after it; a reply's pieces keep their order), and requestSeen and hangUp
-// are called on the port's I/O thread (hangUp must not block). Without one, or while no fault is
-// on and nothing is held, replies go to the port as they come.
+// are called where the request is passed on, one call at a time (hangUp must not block).
+// Without one, or while no fault is on and nothing is held, replies go to the port as they come.
 class SimulatorSerialBridge final : private SerialCommsThread::IFeedback
 {
 public:
@@ -63,10 +65,10 @@ public:
     std::size_t HeldPieces() const;
 
     // Removes every whole request frame from the front of pending and returns them in order.
-    // (The bridge also drops unfinished bytes that were followed by a pause of 100 ms.)
     // Bytes before a frame that cannot start one are dropped; an incomplete frame stays. Frame
     // lengths come from the function code or the vendor function's length byte where they fix
-    // them, else from the first length whose CRC matches. At most one frame's worth (256 bytes) of unmatched bytes is kept.
+    // them, else from the first length whose CRC matches. At most one frame's worth (256 bytes)
+    // of unmatched bytes is kept.
     static std::vector<ByteVec> TakeRequestFrames(ByteVec& pending);
 
 private:
@@ -77,6 +79,9 @@ private:
     };
 
     void OnSerialData(ByteVec& bytes);
+    // With m_pendingMutex held: passes each request on, through the fault injector if any.
+    void PassOn(const std::vector<ByteVec>& requests);
+    void WatchSilence();
     void OnReply(ByteVec& frame);
     void SendNow(const ByteVec& frame);
     // Queues pieces by their due time; returns false (and queues nothing) when nothing is held
@@ -86,8 +91,12 @@ private:
     void OnConnectionError(CommsConnection* connection, const std::exception& error) override;
 
     boost::shared_ptr<ModbusSimulator> m_simulator;
-    ByteVec m_pending; // I/O thread only, as is the next
+    std::mutex m_pendingMutex; // guards the next three, and passing requests on
+    ByteVec m_pending;
     std::chrono::steady_clock::time_point m_lastBytesAt;
+    bool m_stopWatching = false;
+    std::condition_variable m_pendingChanged;
+    std::thread m_silenceWatch;
     mutable std::mutex m_errorMutex;
     std::string m_error;
     Faults m_faults;

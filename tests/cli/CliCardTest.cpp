@@ -12,10 +12,34 @@
 
 #include <gtest/gtest.h>
 
+#include "comms/SerialCommsThread.h"
+#include "modbus/ModbusMasterDatalink.h"
+#include "protocol/TolvarenCommsCommon.h"
 #include "tests/cli/CliRun.h"
 #include "tests/support/FakeSysfs.h"
 
 namespace {
+
+// What a dump shows of the card's settings: every point without its moving readings, and the
+// watchdog settings; as indented JSON, so that a difference reads well.
+std::string Settings(const QJsonObject& dump)
+{
+    QJsonObject settings;
+    for (const char* direction : {"inputs", "outputs"}) {
+        QJsonArray points;
+        for (const QJsonValue& value : dump[direction].toArray()) {
+            QJsonObject point = value.toObject();
+            for (const char* moving : {"value", "raw", "longTerm"})
+                point.remove(moving);
+            points.append(point);
+        }
+        settings[direction] = points;
+    }
+    QJsonObject watchdog = dump["watchdog"].toObject();
+    watchdog.remove("state");
+    settings["watchdog"] = watchdog;
+    return QJsonDocument(settings).toJson().toStdString();
+}
 
 class CliCardTest : public ::testing::Test
 {
@@ -36,6 +60,28 @@ protected:
         const CliRun::Result dump = Run({"dump"});
         EXPECT_EQ(dump.exitCode, 0) << dump.err;
         return QJsonDocument::fromJson(QByteArray::fromStdString(dump.out)).object();
+    }
+    // Settings the program has no command for, changed over the port as the window does.
+    void ChangeOverThePort()
+    {
+        ::setenv("TOLVAREN_EXTRA_SERIAL_PORTS", m_card.Path().c_str(), 1);
+        {
+            SerialPortSettings settings;
+            settings.port = 300;
+            SerialCommsThread port(settings, nullptr);
+            ModbusMasterDatalink datalink(&port);
+            {
+                TolvarenCommsCommon comms(datalink);
+                comms.SetLowerLimit(Tolvaren::Input, 0, -40).get();
+                comms.SetUpperLimit(Tolvaren::Output, 5, 20).get();
+                comms.SetOffset(Tolvaren::Input, 2, 1.5f).get();
+                comms.SetCalibrationDate(Tolvaren::Output, 0, Tolvaren::Date(1, 2, 2031)).get();
+                comms.SetOverrideActive(3, false).get();
+                comms.SetCommsDogBusOffDelay(45).get();
+            }
+            datalink.SetCommsInterface(nullptr);
+        }
+        ::unsetenv("TOLVAREN_EXTRA_SERIAL_PORTS");
     }
     QStringList Backups() const
     {
@@ -104,10 +150,15 @@ TEST_F(CliCardTest, SaveRestoreRoundTripKeepsASafetyCopyAndVerifies)
     ASSERT_EQ(saved.exitCode, 0) << saved.err;
     const std::string knownGood = ReadFileBytes(File("known-good.dat"));
     ASSERT_GT(knownGood.size(), 14u);
+    const std::string settings = Settings(Dump());
 
-    // The card changes after the backup ...
+    // The card changes after the backup: labels, a note, limits and more, the watchdogs ...
     WriteFileBytes(File("points.csv"), "I1,Pump,PN-7,first note\r\nOutput 2,Fan,,\r\n");
     ASSERT_EQ(Run({"import-csv", File("points.csv"), "--yes"}).exitCode, 0);
+    ChangeOverThePort();
+    ASSERT_EQ(Run({"write-var", "ProfiledSafeVal[0]", "3.5"}).exitCode, 0);
+    ASSERT_EQ(Run({"write-var", "OutputsToSafeMinutes", "9"}).exitCode, 0);
+    ASSERT_NE(Settings(Dump()), settings);
     ASSERT_EQ(Run({"save-config", File("changed.dat")}).exitCode, 0);
     ASSERT_NE(ReadFileBytes(File("changed.dat")), knownGood);
 
@@ -122,6 +173,8 @@ TEST_F(CliCardTest, SaveRestoreRoundTripKeepsASafetyCopyAndVerifies)
     EXPECT_NE(restored.out.find("Verified"), std::string::npos) << restored.out;
     ASSERT_EQ(Run({"save-config", File("after.dat")}).exitCode, 0);
     EXPECT_EQ(ReadFileBytes(File("after.dat")), knownGood);
+    // ... and the card shows what it showed before.
+    EXPECT_EQ(Settings(Dump()), settings);
 
     // The safety copy holds what the card held before the restore.
     const QStringList backups = Backups();
@@ -129,6 +182,19 @@ TEST_F(CliCardTest, SaveRestoreRoundTripKeepsASafetyCopyAndVerifies)
     EXPECT_TRUE(backups[0].startsWith("1207_")) << backups[0].toStdString();
     EXPECT_EQ(ReadFileBytes(m_cli.BackupFolder() + "/" + backups[0].toStdString()),
               ReadFileBytes(File("changed.dat")));
+
+    // Configuration data the card cannot take (a label byte changed under its CRC): the card
+    // refuses them and keeps what it has.
+    std::string damaged = knownGood;
+    damaged[6 + 14] ^= 0x20;
+    WriteFileBytes(File("damaged.dat"), damaged);
+    const CliRun::Result refused = Run({"restore-config", File("damaged.dat"), "--yes"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("Failed to update card configuration: node returned an error: the "
+                               "value requested is not valid"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_EQ(Settings(Dump()), settings);
 }
 
 TEST_F(CliCardTest, RestoreRefusesBadFilesBeforeTouchingTheCard)

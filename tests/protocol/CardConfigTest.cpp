@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <vector>
@@ -34,11 +35,38 @@ std::ostream& operator<<(std::ostream& out, const Sent& s)
     return out << s.subCommand << "(" << s.argumentBytes << ")";
 }
 
-// The full card, recording every request that changes something on it.
+// The full card, recording every request that changes something on it. The tool moves the
+// configuration data without reading them: this card keeps whatever data it is given, so that
+// the tests may choose them freely.
 class RecordingCard : public FullCardSimulator
 {
 public:
-    RecordingCard() : FullCardSimulator([] { return std::uint64_t(5000000); }) {}
+    RecordingCard() : FullCardSimulator([] { return std::uint64_t(5000000); })
+    {
+        for (unsigned i = 0; i < 300; ++i)
+            m_data.push_back(static_cast<unsigned char>(i * 37 + 11));
+        SetVendorCommand(1, [this](const ByteVec&, ByteVec& payload, std::int64_t) {
+            payload.assign(m_data.begin(), m_data.begin() + 4);
+            m_readAt = 4;
+            return 0;
+        });
+        SetVendorCommand(2, [this](const ByteVec&, ByteVec& payload, std::int64_t) {
+            const std::size_t n = std::min<std::size_t>(128, m_data.size() - m_readAt);
+            payload.assign(m_data.begin() + long(m_readAt), m_data.begin() + long(m_readAt + n));
+            m_readAt += n;
+            return 0;
+        });
+        SetVendorCommand(3, [this](const ByteVec& arguments, ByteVec&, std::int64_t) {
+            m_writing = arguments;
+            return 0;
+        });
+        SetVendorCommand(4, [this](const ByteVec& arguments, ByteVec&, std::int64_t) {
+            if (arguments.empty())
+                m_data = m_writing;
+            m_writing.insert(m_writing.end(), arguments.begin(), arguments.end());
+            return 0;
+        });
+    }
 
     int HandleRequest(unsigned char functionCode, const ByteVec& requestData,
                       ByteVec& replyData) override
@@ -79,6 +107,10 @@ public:
 private:
     mutable boost::mutex m_mutex;
     std::vector<Sent> m_vendor;
+    // Under the card's state lock, as its vendor commands run.
+    ByteVec m_data{'K', 'T', 'V', 2};
+    std::size_t m_readAt = 0;
+    ByteVec m_writing;
 };
 
 ByteVec LE32(std::uint32_t v)

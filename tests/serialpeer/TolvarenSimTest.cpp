@@ -161,6 +161,18 @@ TEST(TolvarenSimTest, LibmodbusMasterTalksToTheServedCardThroughItsLink)
     EXPECT_NE(::access(link.c_str(), F_OK), 0) << "the link outlived the program";
 }
 
+// A vendor request whose length byte promises more than it carries ends with the line's
+// silence, and is answered as the card answers it.
+TEST(TolvarenSimTest, PymodbusMasterGetsExceptionThreeForAVendorRequestCutShort)
+{
+    ServedCard served;
+    ASSERT_FALSE(served.Path().empty()) << served.Process().Output();
+    ChildProcess peer(TOLVAREN_SYSTEM_PYTHON, {TOLVAREN_PYMODBUS_PEER, served.Path()});
+    EXPECT_EQ(peer.WaitForExit(std::chrono::seconds(60)), 0) << peer.Output();
+    served.Process().Signal(SIGTERM);
+    EXPECT_EQ(served.Process().WaitForExit(), 0);
+}
+
 TEST(TolvarenSimTest, RepliesArriveAtTheLinesPace)
 {
     // All 24 input values: 8 bytes asked, 101 answered. A slow line (4.17 ms a byte) keeps the

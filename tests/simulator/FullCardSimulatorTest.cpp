@@ -132,6 +132,8 @@ TEST_F(FullCardSimulatorTest, InputEditsReadBackAsACardWould)
 
     comms.SetIoNote(Input, 5, "checked").get();
     EXPECT_EQ(comms.GetIoNote(Input, 5).get(), "checked");
+    comms.SetIoNote(Input, 5, "").get();
+    EXPECT_EQ(comms.GetIoNote(Input, 5).get(), "");
 }
 
 TEST_F(FullCardSimulatorTest, OutputEditsReadBackAsACardWould)
@@ -223,7 +225,9 @@ TEST_F(FullCardSimulatorTest, NamedVariablesReadAndWritten)
     const Refused refused[] = {
         {"ProfiledSafeVal[24]", CPackedVal::FromFloat(1.0f), 2}, // no such output
         {"ProfiledSafeVal", CPackedVal::FromFloat(1.0f), 2},     // a name matches only whole
-        {"ProfiledSafeVal[1]", CPackedVal::FromString("1.0"), 3},
+        {"ProfiledSafeVal[1]", CPackedVal::FromString("soon"), 3},
+        {"ProfiledSafeVal[1]", CPackedVal::FromString("1.5 V"), 3},
+        {"ProfiledSafeVal[1]", CPackedVal::FromString(""), 3},
         {"ProfiledSafeVals", CPackedVal::FromFloatArray({1.0f}), 3}, // read-only
         {"SecondsSinceReset", CPackedVal::FromUInt32(0), 3},
     };
@@ -236,6 +240,10 @@ TEST_F(FullCardSimulatorTest, NamedVariablesReadAndWritten)
         }
     }
     EXPECT_FLOAT_EQ(comms.ReadNamedVariableAsFloat("ProfiledSafeVal[1]").get(), 0.0f);
+
+    // The named-variable window sends what the user typed as text.
+    comms.WriteNamedVariable("ProfiledSafeVal[1]", CPackedVal::FromString("-2.75")).get();
+    EXPECT_FLOAT_EQ(comms.ReadNamedVariableAsFloat("ProfiledSafeVal[1]").get(), -2.75f);
 }
 
 // All 8-day data of one point, piece by piece as a download reads it.
