@@ -10,9 +10,8 @@ bool Lower(std::uint64_t bytes)
     rlimit limit{};
     if (::getrlimit(RLIMIT_FSIZE, &limit) != 0)
         return false;
-    limit.rlim_cur = limit.rlim_max == RLIM_INFINITY || bytes < limit.rlim_max
-                         ? rlim_t(bytes)
-                         : limit.rlim_max;
+    limit.rlim_cur =
+        limit.rlim_max == RLIM_INFINITY || bytes < limit.rlim_max ? rlim_t(bytes) : limit.rlim_max;
     return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
 }
 
@@ -20,7 +19,9 @@ bool Lower(std::uint64_t bytes)
 
 FileSizeLimit::FileSizeLimit(std::uint64_t bytes)
 {
-    struct sigaction ignore{};
+    struct sigaction ignore
+    {
+    };
     ignore.sa_handler = SIG_IGN;
     if (::getrlimit(RLIMIT_FSIZE, &m_old) != 0 || ::sigaction(SIGXFSZ, &ignore, &m_oldAction) != 0)
         throw std::runtime_error("cannot read the file size limit");

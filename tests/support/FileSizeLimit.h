@@ -23,5 +23,7 @@ public:
 
 private:
     rlimit m_old{};
-    struct sigaction m_oldAction{};
+    struct sigaction m_oldAction
+    {
+    };
 };
