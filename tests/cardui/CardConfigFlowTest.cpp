@@ -203,8 +203,8 @@ TEST_F(CardConfigFlowTest, FailuresAreReportedAndTheCardIsStillReread)
     ModalScript restore;
     restore.Then(Press(QMessageBox::Ok, &warning)).Then(Press(QMessageBox::Ok, &text));
     restore.Run([&] { face->DoSetCardConfig(path); });
-    EXPECT_TRUE(warning.startsWith(
-        "No safety copy kept: the card's configuration cannot be read: "))
+    EXPECT_TRUE(
+        warning.startsWith("No safety copy kept: the card's configuration cannot be read: "))
         << warning.toStdString();
     EXPECT_EQ(
         text,

@@ -151,9 +151,11 @@ TEST_F(CliCardTest, AFullDiskFailsWithCodeFiveAndKeepsWhatWasGood)
     const Case cases[] = {
         {{"identify"}, true, "Cannot write to standard output"},
         {{"dump"}, true, "Cannot write to standard output"},
-        {{"save-config", File("changed.dat")}, false,
+        {{"save-config", File("changed.dat")},
+         false,
          "Cannot write to file: " + File("changed.dat")},
-        {{"restore-config", File("known-good.dat"), "--yes"}, false,
+        {{"restore-config", File("known-good.dat"), "--yes"},
+         false,
          "Failed to update card configuration: no safety copy kept: Cannot write to file: "},
     };
     for (const Case& c : cases) {
