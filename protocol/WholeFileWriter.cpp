@@ -13,9 +13,9 @@ namespace {
 // As the system's own limit on the links followed in one path.
 const int maxLinkHops = 40;
 
-// The file a name stands for: links followed one by one, so that a link whose target does not
-// exist yet still leads to it.
-QString Target(const QString& fileName)
+// The name of the file that does not exist yet: links followed one by one, so that a link whose
+// target does not exist yet still leads to it.
+QString NewTarget(const QString& fileName)
 {
     QString path = fileName;
     for (int hop = 0; hop < maxLinkHops; ++hop) {
@@ -36,14 +36,16 @@ WholeFileWriter::~WholeFileWriter() = default;
 
 void WholeFileWriter::Open()
 {
-    const QString target = Target(m_fileName);
-    const QFileInfo info(target);
-    // Renaming over a device or a FIFO would replace it with a regular file.
+    const QFileInfo info(m_fileName); // through any links
+    // Renaming over a device or a FIFO would replace it with a regular file; such a name (also
+    // /dev/stdout and its kind) is opened as it is.
     m_inPlace = info.exists() && !info.isFile();
     if (m_inPlace)
-        m_file = std::make_unique<QFile>(target);
+        m_file = std::make_unique<QFile>(m_fileName);
+    else if (info.exists())
+        m_file = std::make_unique<QSaveFile>(info.canonicalFilePath());
     else
-        m_file = std::make_unique<QSaveFile>(target);
+        m_file = std::make_unique<QSaveFile>(NewTarget(m_fileName));
     if (m_fileName.isEmpty() || !m_file->open(QIODevice::WriteOnly)) {
         m_file.reset();
         boost::throw_exception(FileWriteError::CannotOpen(m_fileName.toStdString()));
