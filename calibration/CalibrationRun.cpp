@@ -3,7 +3,6 @@
 #include <chrono>
 #include <thread>
 
-#include <QSaveFile>
 #include <QString>
 
 #include <boost/throw_exception.hpp>
@@ -14,7 +13,9 @@
 #include "calibration/OutputCardCalibrator.h"
 #include "comms/ExceptionWithString.h"
 #include "modbus/ModbusErrors.h"
+#include "protocol/FileWriteError.h"
 #include "protocol/TolvarenCommsCommon.h"
+#include "protocol/WholeFileWriter.h"
 
 namespace {
 
@@ -45,15 +46,11 @@ ByteVec ReadConfigWhenNotBusy(CalibRunContext& context, TolvarenCommsCommon& car
 // whose calibration is already stored, but the log says so.
 void WriteBackup(CalibRunContext& context, const ByteVec& image)
 {
-    const QString path = QString::fromStdString(context.inputs.logBasePath + ".dat");
-    QSaveFile file(path);
-    const bool written = file.open(QIODevice::WriteOnly) &&
-                         file.write(reinterpret_cast<const char*>(image.data()),
-                                    qint64(image.size())) == qint64(image.size()) &&
-                         file.commit();
-    if (!written) {
-        context.reporter.Log("Could not write the backup file " + path.toStdString() + ": " +
-                             file.errorString().toStdString());
+    try {
+        WholeFileWriter::WriteFile(QString::fromStdString(context.inputs.logBasePath + ".dat"),
+                                   image);
+    } catch (const FileWriteError& e) {
+        context.reporter.Log(std::string("Could not write the backup: ") + e.what());
     }
 }
 

@@ -8,7 +8,6 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <boost/throw_exception.hpp>
@@ -16,7 +15,9 @@
 #include "cardui/TolvarenCardWidget.h"
 #include "comms/ExceptionWithString.h"
 #include "protocol/CardConfigSafetyCopy.h"
+#include "protocol/FileWriteError.h"
 #include "protocol/TolvarenCommsCommon.h"
+#include "protocol/WholeFileWriter.h"
 
 namespace {
 
@@ -28,8 +29,14 @@ const qint64 maxImageFileSize = 16 * 1024 * 1024;
 class WaitCursor
 {
 public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    WaitCursor() { Set(); }
     ~WaitCursor() { Restore(); }
+    void Set()
+    {
+        if (!m_set)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        m_set = true;
+    }
     void Restore()
     {
         if (m_set)
@@ -38,7 +45,7 @@ public:
     }
 
 private:
-    bool m_set = true;
+    bool m_set = false;
 };
 
 QString DocumentsFolder()
@@ -60,27 +67,6 @@ ByteVec ReadWholeFile(const QString& filename)
     return image;
 }
 
-// Written whole or not at all: an existing file is replaced only once every byte is stored.
-bool WriteWholeFile(const QString& filename, const ByteVec& bytes)
-{
-    QSaveFile file(filename);
-    if (!file.open(QIODevice::WriteOnly))
-        boost::throw_exception(ExceptionWithString("cannot open file"));
-    const qint64 length = qint64(bytes.size());
-    return file.write(reinterpret_cast<const char*>(bytes.data()), length) == length &&
-           file.commit();
-}
-
-// Keeps what the card held before a restore overwrites it, so that a wrong file can be undone.
-// Best effort: a card or disk that fails here does not stop the restore.
-void KeepSafetyCopy(TolvarenCommsCommon& comms)
-{
-    try {
-        CardConfigSafetyCopy::Keep(comms);
-    } catch (const std::exception&) {
-    }
-}
-
 } // namespace
 
 void TolvarenCardWidget::SaveCardConfigToFile()
@@ -99,8 +85,15 @@ void TolvarenCardWidget::SaveCardConfigToFile()
             return;
         if (QFileInfo(filename).suffix().isEmpty())
             filename += ".dat";
-        if (!WriteWholeFile(filename, image))
-            QMessageBox::warning(this, QString(), "Cannot write to file: " + filename);
+        WholeFileWriter file(filename);
+        file.Open();
+        try {
+            file.Write(QByteArray::fromRawData(reinterpret_cast<const char*>(image.data()),
+                                               int(image.size())));
+            file.Commit();
+        } catch (const FileWriteError& e) {
+            QMessageBox::warning(this, QString(), QString::fromUtf8(e.what()));
+        }
     } catch (const std::exception& e) {
         QMessageBox::warning(this, QString(),
                              "Failed to save card configuration: " + QString::fromUtf8(e.what()));
@@ -129,7 +122,21 @@ void TolvarenCardWidget::DoSetCardConfig(QString filename)
     try {
         const ByteVec image = ReadWholeFile(filename);
         TolvarenCommsCommon comms(*m_datalink);
-        KeepSafetyCopy(comms);
+        try {
+            CardConfigSafetyCopy::Keep(comms);
+        } catch (const FileWriteError& e) {
+            // What the card holds could be read but not kept: nothing is written into it.
+            boost::throw_exception(
+                ExceptionWithString(std::string("no safety copy kept: ") + e.what()));
+        } catch (const std::exception& e) {
+            // A card whose image cannot be read at all (a blank replacement) has nothing worth
+            // keeping; the restore goes on once the user knows.
+            cursor.Restore();
+            QMessageBox::warning(this, QString(),
+                                 "No safety copy kept: the card's configuration cannot be read: " +
+                                     QString::fromUtf8(e.what()));
+            cursor.Set();
+        }
         comms.SetCardConfig(image).get();
         cursor.Restore();
         QMessageBox::information(this, QString(),

@@ -20,9 +20,11 @@
 #include "protocol/CardConfigCsv.h"
 #include "protocol/CardConfigImage.h"
 #include "protocol/CardConfigSafetyCopy.h"
+#include "protocol/FileWriteError.h"
 #include "protocol/HistoricalDataDownloader.h"
 #include "protocol/TolvarenCommsCommon.h"
 #include "protocol/TolvarenSnapshotGatherer.h"
+#include "protocol/WholeFileWriter.h"
 
 namespace {
 
@@ -48,11 +50,6 @@ ByteVec ReadWholeFile(const std::string& fileName, const std::string& prefix)
     if (length > 0 && file.read(reinterpret_cast<char*>(bytes.data()), length) != length)
         throw Cli::Error(Cli::FileFailed, prefix + "cannot read file " + fileName);
     return bytes;
-}
-
-bool StartsWith(const std::string& text, const std::string& prefix)
-{
-    return text.compare(0, prefix.size(), prefix) == 0;
 }
 
 // Progress on standard error: a bar redrawn in place on a terminal, a line every 10 % in a log.
@@ -105,8 +102,11 @@ void CliCommands::SaveConfig()
     }
     {
         CliInterrupt::Scope finishing(CliInterrupt::Finishing);
-        if (!CardConfigSafetyCopy::WriteWholeFile(FromArgument(fileName), image))
+        try {
+            WholeFileWriter::WriteFile(FromArgument(fileName), image);
+        } catch (const FileWriteError&) {
             throw Cli::Error(Cli::FileFailed, "Cannot write to file: " + fileName);
+        }
     }
     if (m_options.json) {
         QJsonObject result;
@@ -141,12 +141,13 @@ void CliCommands::RestoreConfig()
     QString safetyCopy;
     try {
         safetyCopy = CardConfigSafetyCopy::Keep(comms);
-    } catch (const std::exception& e) {
+    } catch (const FileWriteError& e) {
         // What the card holds is kept if it can be read at all; a copy that cannot be stored
-        // stops the restore, a card whose image cannot be read (a blank or broken replacement)
-        // has nothing worth keeping.
-        if (StartsWith(e.what(), "Cannot write to file: "))
-            throw Cli::Error(Cli::FileFailed, prefix + "no safety copy kept: " + e.what());
+        // stops the restore.
+        throw Cli::Error(Cli::FileFailed, prefix + "no safety copy kept: " + e.what());
+    } catch (const std::exception& e) {
+        // A card whose image cannot be read (a blank or broken replacement) has nothing worth
+        // keeping.
         std::cerr << "tolvaren-cli: no safety copy kept: the card's configuration cannot be read: "
                   << e.what() << std::endl;
     }
@@ -207,7 +208,7 @@ void CliCommands::ExportCsv()
     try {
         CliInterrupt::Scope finishing(CliInterrupt::Finishing);
         WriteCardConfigCsv(snapshot, fileName);
-    } catch (const ExceptionWithString& e) {
+    } catch (const FileWriteError& e) {
         throw Cli::Error(Cli::FileFailed,
                          std::string("Failed to export card configuration: ") + e.what());
     } catch (...) {
@@ -293,10 +294,9 @@ void CliCommands::Download8Day()
     bar.End();
     try {
         done.get();
-    } catch (const std::exception& e) {
-        const std::string text = e.what();
-        if (StartsWith(text, "Cannot open file: ") || StartsWith(text, "Cannot write to file: "))
-            throw Cli::Error(Cli::FileFailed, "Failed: " + text);
+    } catch (const FileWriteError& e) {
+        throw Cli::Error(Cli::FileFailed, std::string("Failed: ") + e.what());
+    } catch (...) {
         Cli::FailWith("Failed: ");
     }
     if (m_options.json) {

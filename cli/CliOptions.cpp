@@ -87,7 +87,7 @@ const char exitCodes[] =
     "  2  bad arguments\n"
     "  3  no usable serial port (unknown, held by another program, none or several to choose)\n"
     "  4  the card did not answer\n"
-    "  5  a file could not be read or written\n"
+    "  5  a file could not be read or written, or standard output could not be written\n"
     "  6  restore-config: the image read back differs from the file\n"
     "  7  not confirmed: nothing was written\n"
     "  130 stopped by Ctrl+C\n";

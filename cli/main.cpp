@@ -1,6 +1,7 @@
 // tolvaren-cli: the command-line companion of Tolvaren Diagnostics, for scripted commissioning
 // and backups. See CliOptions.cpp for the commands and the exit codes.
 
+#include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -11,6 +12,27 @@
 #include "cli/CliErrors.h"
 #include "cli/CliInterrupt.h"
 #include "cli/CliOptions.h"
+
+namespace {
+
+// Whether everything sent to standard output reached it. A result lost on a full disk or a
+// closed stream must fail the run: a script would otherwise keep an empty file as a good one.
+bool StandardOutputWritten()
+{
+    std::cout.flush();
+    return std::cout.good() && std::fflush(stdout) == 0 && !std::ferror(stdout);
+}
+
+int Finish(int code)
+{
+    if (code == Cli::Done && !StandardOutputWritten()) {
+        std::cerr << "tolvaren-cli: Cannot write to standard output" << std::endl;
+        return Cli::FileFailed;
+    }
+    return code;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -34,17 +56,17 @@ int main(int argc, char** argv)
     if (options.help) {
         std::cout << (options.command.empty() ? CliOptions::Usage()
                                               : CliOptions::CommandUsage(options.command));
-        return Cli::Done;
+        return Finish(Cli::Done);
     }
     if (options.version) {
         std::cout << "tolvaren-cli " << TOLVAREN_VERSION_TEXT << "\n";
-        return Cli::Done;
+        return Finish(Cli::Done);
     }
 
     try {
         CliCommands commands(options);
         commands.Run();
-        return Cli::Done;
+        return Finish(Cli::Done);
     } catch (const Cli::Error& e) {
         std::cerr << "tolvaren-cli: " << e.what() << std::endl;
         if (e.Code() == Cli::BadArguments)

@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QDateTime>
-#include <QFile>
 #include <QMenu>
 #include <QPointer>
 
@@ -20,8 +19,10 @@
 #include "graphs/DataPlotRenderer.h"
 #include "graphs/DataPlotWidget.h"
 #include "modbus/ModbusErrors.h"
+#include "protocol/FileWriteError.h"
 #include "protocol/TolvarenCommsCommon.h"
 #include "protocol/TolvarenScalingProfile.h"
+#include "protocol/WholeFileWriter.h"
 #include "ui_GraphWindow.h"
 #include "widgets/WaitCursor.h"
 
@@ -435,13 +436,14 @@ void GraphWindow::ExportBetweenMarkersToCsv()
 
 void GraphWindow::WriteGraphCsv(int first, int last, const QString& fileName)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate)) {
+    WholeFileWriter file(fileName);
+    try {
+        file.Open();
+    } catch (const FileWriteError&) {
         ShowBox(QMessageBox::Warning, "Cannot open file: " + fileName);
         return;
     }
-    bool written = true;
-    {
+    try {
         WaitCursor wait;
         const DataPlotRenderer& renderer = Renderer();
         const int count = static_cast<int>(renderer.SampleCount());
@@ -454,7 +456,7 @@ void GraphWindow::WriteGraphCsv(int first, int last, const QString& fileName)
             text += line.toLatin1();
             text += '\n';
             if (text.size() >= csvChunkBytes) {
-                written = written && file.write(text) == text.size();
+                file.Write(text);
                 text.clear();
             }
         };
@@ -463,7 +465,7 @@ void GraphWindow::WriteGraphCsv(int first, int last, const QString& fileName)
         addLine(",,");
         addLine("Date/Time,Seconds since first entry,Value(" + m_unit + ")");
         const std::vector<float>& samples = renderer.Samples();
-        for (int k = first; k <= last && written; ++k) {
+        for (int k = first; k <= last; ++k) {
             const QDateTime t = renderer.DateTimeOfSample(k);
             // Without a time axis there are no dates; the spacing still gives the seconds.
             const double seconds =
@@ -473,13 +475,11 @@ void GraphWindow::WriteGraphCsv(int first, int last, const QString& fileName)
                 line += QString::number(samples[k], 'g', 6);
             addLine(line);
         }
-        written = written && file.write(text) == text.size() && file.flush();
-        file.close();
-        written = written && file.error() == QFileDevice::NoError;
-    }
-    // A full disk must not be reported as a saved file.
-    if (!written) {
-        ShowBox(QMessageBox::Warning, "Cannot write file: " + fileName);
+        file.Write(text);
+        file.Commit();
+    } catch (const FileWriteError& e) {
+        // A full disk must not be reported as a saved file; the old file stays as it was.
+        ShowBox(QMessageBox::Warning, QString::fromUtf8(e.what()));
         return;
     }
     ShowBox(QMessageBox::Information, "File saved");

@@ -6,12 +6,16 @@
 #include <fstream>
 #include <sstream>
 
+#include <QByteArray>
+#include <QFile>
+
 #include <boost/throw_exception.hpp>
 
 #include "comms/ExceptionWithString.h"
 #include "protocol/TolvarenCommsCommon.h"
 #include "protocol/TolvarenScalingProfile.h"
 #include "protocol/TolvarenSnapshot.h"
+#include "protocol/WholeFileWriter.h"
 
 using Tolvaren::IoDirection;
 
@@ -227,12 +231,8 @@ bool ReadLine(std::istream& in, std::string& line, std::size_t lineNumber)
 void WriteCardConfigCsv(const TolvarenSnapshot& snapshot, const std::string& fileName)
 {
     const std::string content = ComposeCardConfigCsv(snapshot);
-    std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
-    file.write(content.data(), static_cast<std::streamsize>(content.size()));
-    file.flush();
-    file.close();
-    if (file.fail())
-        boost::throw_exception(ExceptionWithString("Cannot write to file: " + fileName));
+    WholeFileWriter::WriteFile(QFile::decodeName(QByteArray::fromStdString(fileName)),
+                               QByteArray::fromStdString(content));
 }
 
 std::vector<PointImportRecord> ReadPointsCsv(const std::string& fileName, int cardType)

@@ -15,8 +15,8 @@ struct TolvarenSnapshot;
 // blocks on the card and must not run on a thread the datalink needs for its replies.
 
 // Writes a readable summary of the card (identity, configuration text, watchdog, one line per
-// point) from the snapshot of a full gathering. The whole file is composed before it is
-// written, so a failure leaves no half-written summary behind. Throws ExceptionWithString
+// point) from the snapshot of a full gathering. The file is composed first and written whole,
+// so a failure leaves the file as it was. Throws FileWriteError
 // "Cannot write to file: <fileName>" when the file cannot be written.
 void WriteCardConfigCsv(const TolvarenSnapshot& snapshot, const std::string& fileName);
 

@@ -1,13 +1,13 @@
 #include "protocol/CardConfigSafetyCopy.h"
 
 #include <QDir>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <boost/throw_exception.hpp>
 
-#include "comms/ExceptionWithString.h"
+#include "protocol/FileWriteError.h"
 #include "protocol/TolvarenCommsCommon.h"
+#include "protocol/WholeFileWriter.h"
 
 QString CardConfigSafetyCopy::Folder()
 {
@@ -26,17 +26,8 @@ QString CardConfigSafetyCopy::Keep(TolvarenCommsCommon& comms)
     const unsigned serial =
         comms.ReadSingleRegister(false, TolvarenCommsCommon::regSerialNumber).get();
     const QString path = Folder() + "/" + FileName(serial, QDateTime::currentDateTime());
-    if (!QDir().mkpath(Folder()) || !WriteWholeFile(path, image))
-        boost::throw_exception(ExceptionWithString("Cannot write to file: " + path.toStdString()));
+    if (!QDir().mkpath(Folder()))
+        boost::throw_exception(FileWriteError::CannotWrite(path.toStdString()));
+    WholeFileWriter::WriteFile(path, image);
     return path;
-}
-
-bool CardConfigSafetyCopy::WriteWholeFile(const QString& fileName, const ByteVec& bytes)
-{
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const qint64 length = qint64(bytes.size());
-    return file.write(reinterpret_cast<const char*>(bytes.data()), length) == length &&
-           file.commit();
 }

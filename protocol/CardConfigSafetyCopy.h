@@ -5,8 +5,6 @@
 #include <QDateTime>
 #include <QString>
 
-#include "comms/ByteVec.h"
-
 class TolvarenCommsCommon;
 
 // The copy of a card's configuration image that is kept before a restore overwrites it, so that
@@ -23,10 +21,6 @@ public:
 
     // Reads the card's image and serial number and stores the image in Folder(), whole or not at
     // all. Returns the file's path. Card errors pass through with their types; a file that cannot
-    // be written throws ExceptionWithString "Cannot write to file: <path>".
+    // be written throws FileWriteError "Cannot write to file: <path>".
     static QString Keep(TolvarenCommsCommon& comms);
-
-    // Stores bytes in fileName whole or not at all: an existing file is replaced only once every
-    // byte is written. False when the file cannot be written.
-    static bool WriteWholeFile(const QString& fileName, const ByteVec& bytes);
 };

@@ -6,13 +6,13 @@
 #include <vector>
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 
 #include <boost/exception_ptr.hpp>
 #include <boost/throw_exception.hpp>
 
 #include "comms/ExceptionWithString.h"
+#include "protocol/LineFileWriter.h"
 #include "protocol/TolvarenScalingProfile.h"
 
 using namespace Tolvaren;
@@ -40,43 +40,20 @@ class CsvFile
 {
 public:
     explicit CsvFile(const std::string& name)
-        : m_name(name), m_file(QString::fromUtf8(name.c_str()))
+        : m_file(QString::fromUtf8(name.c_str()), LineFileWriter::Truncate)
     {
-        if (name.empty() || !m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            boost::throw_exception(ExceptionWithString("Cannot open file: " + name));
-        }
     }
 
     // Each line is a point where a cancelled download stops.
     void WriteLine(QByteArray line)
     {
         line += "\r\n";
-        if (m_file.write(line) != line.size()) {
-            Fail();
-        }
+        m_file.Write(line);
         boost::this_thread::interruption_point();
     }
 
-    // A full disk shows only when the buffer goes out.
-    void Close()
-    {
-        if (!m_file.flush()) {
-            Fail();
-        }
-        m_file.close();
-        if (m_file.error() != QFileDevice::NoError) {
-            Fail();
-        }
-    }
-
 private:
-    [[noreturn]] void Fail()
-    {
-        boost::throw_exception(ExceptionWithString("Cannot write to file: " + m_name));
-    }
-
-    std::string m_name;
-    QFile m_file;
+    LineFileWriter m_file;
 };
 
 // One CSV field in Latin-1; quoted (quotes doubled) when it holds a separator, a quote or a line
@@ -277,7 +254,6 @@ void HistoricalDataDownloader::Download()
     }
 
     Report(100);
-    file.Close();
 }
 
 void HistoricalDataDownloader::ReadSamples(Point& point, unsigned position, unsigned total)

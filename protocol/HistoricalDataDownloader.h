@@ -40,8 +40,9 @@ public:
     void SetClock(boost::function<QDateTime()> now);
 
     // Starts the worker. The future is ready when the file is complete, or holds the error that
-    // ended the download: "Cannot open file: " / "Cannot write to file: " + the file name, or the
-    // card's error with its own type. Throws ExceptionWithString when called a second time.
+    // ended the download: FileWriteError "Cannot open file: " / "Cannot write to file: " + the
+    // file name (a full disk keeps the whole lines written before it), or the card's error with
+    // its own type. Throws ExceptionWithString when called a second time.
     boost::future<void> Start();
 
     // Asks the worker to stop and waits until it has ended; returns at once when it has ended

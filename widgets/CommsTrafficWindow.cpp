@@ -13,6 +13,8 @@
 #include <QUrl>
 
 #include "modbus/ModbusErrors.h"
+#include "protocol/FileWriteError.h"
+#include "protocol/LineFileWriter.h"
 #include "protocol/TolvarenCommsCommon.h"
 #include "ui_CommsTrafficWindow.h"
 #include "widgets/ExtendedTableWidget.h"
@@ -82,7 +84,7 @@ ExtendedTableWidget* CommsTrafficWindow::Table() const
 
 QString CommsTrafficWindow::LogFilePath() const
 {
-    return m_logFile.isOpen() ? m_logFile.fileName() : QString();
+    return m_logPath;
 }
 
 void CommsTrafficWindow::OpenTrafficLogFile()
@@ -97,11 +99,14 @@ void CommsTrafficWindow::OpenTrafficLogFile()
     QString path = stem + ".txt";
     for (int n = 2; QFileInfo::exists(path) && n < 1000; ++n)
         path = stem + "-" + QString::number(n) + ".txt";
-    m_logFile.setFileName(path);
-    if (QFileInfo::exists(path) ||
-        !m_logFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+    if (QFileInfo::exists(path))
         return;
-    m_log.setDevice(&m_logFile);
+    try {
+        m_logFile = std::make_unique<LineFileWriter>(path, LineFileWriter::Truncate);
+    } catch (const FileWriteError&) {
+        return;
+    }
+    m_logPath = path;
     m_ui->logPathLabel->setText(QDir::toNativeSeparators(path));
     m_ui->showInExplorerButton->setEnabled(true);
     QString headers[TrafficLogDecoder::columnCount];
@@ -113,18 +118,27 @@ void CommsTrafficWindow::OpenTrafficLogFile()
 
 void CommsTrafficWindow::WriteLogLine(const QString* cells, int count)
 {
-    if (!m_logFile.isOpen())
+    if (!m_logFile)
         return;
+    QString line;
     for (int c = 0; c < count; ++c)
-        m_log << cells[c] << '\t';
-    m_log << '\n';
+        line += cells[c] + '\t';
+    m_pendingLog += line.toLocal8Bit() + '\n';
 }
 
-// After every batch of rows: the file holds every row the table has shown.
+// After every batch of rows: the file holds every row the table has shown. A file that fails
+// keeps its whole lines and is written no more; the table says so once.
 void CommsTrafficWindow::FlushLog()
 {
-    if (m_logFile.isOpen())
-        m_log.flush();
+    if (!m_logFile)
+        return;
+    try {
+        m_logFile->Write(m_pendingLog);
+    } catch (const FileWriteError& e) {
+        m_logFile.reset();
+        m_logError = QString::fromUtf8(e.what());
+    }
+    m_pendingLog.clear();
 }
 
 void CommsTrafficWindow::ScheduleRead(int delayMs)
@@ -244,6 +258,11 @@ void CommsTrafficWindow::AddTrafficRows(const TrafficLogDecoder::Row* rows, std:
         table->setCurrentCell(table->rowCount() - 1, 0);
         table->scrollToBottom();
     }
+    if (!m_logError.isEmpty()) {
+        const QString error = m_logError;
+        m_logError.clear();
+        AddStatusRow(error);
+    }
 }
 
 void CommsTrafficWindow::AddStatusRow(const QString& message)
@@ -293,7 +312,7 @@ void CommsTrafficWindow::on_copyButton_clicked()
 
 void CommsTrafficWindow::on_showInExplorerButton_clicked()
 {
-    if (!m_logFile.isOpen())
+    if (m_logPath.isEmpty())
         return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(m_logFile).absolutePath()));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(m_logPath).absolutePath()));
 }

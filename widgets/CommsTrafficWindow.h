@@ -2,9 +2,8 @@
 
 #include <memory>
 
-#include <QFile>
+#include <QByteArray>
 #include <QString>
-#include <QTextStream>
 #include <QTimer>
 #include <QWidget>
 
@@ -13,6 +12,7 @@
 #include "widgets/TrafficLogDecoder.h"
 
 class ExtendedTableWidget;
+class LineFileWriter;
 class ModbusMasterDatalink;
 class TolvarenCommsCommon;
 
@@ -86,8 +86,10 @@ private:
     // Repaints the table at most this often while rows pour in: painting, not appending, is
     // what a busy log costs.
     QTimer m_repaintTimer;
-    QFile m_logFile;
-    QTextStream m_log;
+    std::unique_ptr<LineFileWriter> m_logFile; // none once it failed
+    QString m_logPath;
+    QByteArray m_pendingLog; // the rows of the batch being added
+    QString m_logError;      // a failure of the log file, said once in the table
 
     // Destroyed in reverse order: the card access object cancels a read still queued before
     // m_then joins its delivery threads.

@@ -30,6 +30,8 @@
 #include "calibration/ui/ICardWindow.h"
 #include "comms/ExceptionWithString.h"
 #include "modbus/ModbusMaster.h"
+#include "protocol/FileWriteError.h"
+#include "protocol/LineFileWriter.h"
 #include "ui_CalibrationWidget.h"
 #include "widgets/ValueFromUserDlg.h"
 #include "widgets/WaitCursor.h"
@@ -279,12 +281,19 @@ void CalibrationWidget::AddLogLine(QString line)
     m_ui->logWidget->appendPlainText(QTime::currentTime().toString() + QStringLiteral(": ") + line);
     if (m_logBasePath.empty())
         return;
-    // Opened and closed for every line, so the file is complete whenever the run stops.
-    QFile file(QString::fromStdString(m_logBasePath) + QStringLiteral(".txt"));
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        file.write(line.toUtf8() + '\n');
-        file.flush();
-        file.close();
+    if (m_logFileFailed)
+        return;
+    // Opened and closed for every line, so the file is complete whenever the run stops. After a
+    // failure the file keeps its whole lines and the rest stays in the pane, said once.
+    try {
+        LineFileWriter file(QString::fromStdString(m_logBasePath) + QStringLiteral(".txt"),
+                            LineFileWriter::Append);
+        file.Write(line.toUtf8() + '\n');
+    } catch (const FileWriteError& e) {
+        m_logFileFailed = true;
+        m_ui->logWidget->appendPlainText(QTime::currentTime().toString() + QStringLiteral(": ") +
+                                         QString::fromUtf8(e.what()) +
+                                         QStringLiteral(" (the log goes on here only)"));
     }
 }
 
@@ -574,6 +583,7 @@ bool CalibrationWidget::PrepareLogFile()
                                                            old.errorString().toStdString()));
         }
         m_logBasePath = basePath.toUtf8().toStdString();
+        m_logFileFailed = false;
     } catch (const std::exception& e) {
         Inform(QStringLiteral("Problem getting/setting card serial number for log file: ") +
                QString::fromStdString(e.what()));

@@ -136,6 +136,8 @@ private:
     unsigned m_allowedJitterI = 0;
     unsigned m_lastSerialNumber = 0;
     std::string m_logBasePath;
+    // The log file failed in this run: its lines go to the pane only.
+    bool m_logFileFailed = false;
     std::array<SliderRow, 4> m_sliders{};
     int m_sliderRows = 0;
     std::function<void(int ms)> m_runSleep;

@@ -22,6 +22,7 @@
 #include "protocol/TolvarenCommsCommon.h"
 #include "tests/calibration/CalibTestSupport.h"
 #include "tests/calibration/ServedRig.h"
+#include "tests/support/FileSizeLimit.h"
 
 namespace {
 
@@ -275,6 +276,29 @@ TEST_F(CalibrationRunTest, OlderInputCardWithTheDesignedTimings)
     // Nine sweeps of 16 inputs: 50 ms settling, then 10 ms and at least 50 ms of sampling per
     // input; and half a second before the backup.
     EXPECT_GE(took, std::chrono::milliseconds(9 * (50 + 16 * 60) + 500));
+}
+
+// The calibration is stored already: a backup that meets a full disk leaves the old one as it
+// was, says so in the log and does not fail the run.
+TEST_F(CalibrationRunTest, AFullDiskKeepsTheOldBackupAndTheLogSaysSo)
+{
+    Serve(Kind::InputCard, 10);
+    const QString path = QString::fromStdString(inputs.logBasePath + ".dat");
+    const std::string earlier = "an earlier backup";
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write(earlier.c_str());
+    }
+    {
+        FileSizeLimit full(8);
+        Run();
+    }
+    ASSERT_EQ(window.successes, 1) << Error();
+    EXPECT_EQ(window.log.filter("Could not write the backup: Cannot write to file: " + path).size(),
+              1)
+        << window.log.join("\n").toStdString();
+    EXPECT_EQ(Backup(), ByteVec(earlier.begin(), earlier.end()));
 }
 
 TEST_F(CalibrationRunTest, NoisyInputFailsTheRunNamingThePhaseAndPointAndStoresNothing)

@@ -13,6 +13,7 @@
 
 #include "modbus/ModbusMaster.h"
 #include "tests/calibration_ui/CalibUiRig.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/FutureWait.h"
 
 using namespace CalibUiSteps;
@@ -115,6 +116,24 @@ TEST_F(CalibrationRunWindowTest, SerialNumberPromptAndLogFileRules)
     auto serial = master.ReadInputRegister(900);
     ASSERT_TRUE(FutureWait::Ready(serial));
     EXPECT_EQ(serial.get(), 42);
+}
+
+// A full disk: the log file keeps its whole lines and is left alone after the first failure
+// (no hole in it), which the pane says once.
+TEST_F(CalibrationRunWindowTest, AFullLogFileIsSaidOnceInThePane)
+{
+    ModalScript quiet;
+    ASSERT_TRUE(quiet.Run([&] { return window->PrepareLogFile(); }));
+    const QString file = QString::fromStdString(window->LogBasePath()) + ".txt";
+    {
+        FileSizeLimit full(20);
+        window->AddLogLine("a line that fits");
+        window->AddLogLine("a line cut by the full disk");
+        window->AddLogLine("ok"); // would fit again
+    }
+    EXPECT_EQ(FileText(file), "a line that fits\n");
+    EXPECT_EQ(LogText(window).count("Cannot write to file: " + file), 1);
+    EXPECT_TRUE(LogText(window).contains(": ok"));
 }
 
 TEST_F(CalibrationRunWindowTest, StartCancelAndFinish)

@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 #include "protocol/TolvarenCommsCommon.h"
 #include "simulator/FullCardSimulator.h"
 #include "tests/cardui/CardUiDialogSteps.h"
+#include "tests/support/FileSizeLimit.h"
 
 using namespace CardUiDialogSteps;
 using Tolvaren::Input;
@@ -39,12 +41,21 @@ protected:
     }
 };
 
-ModalScript::Step ChooseFile(const QString& path)
+// replacing: the file exists, and the dialog's question whether to replace it gets Yes (the
+// question opens inside accept(), where the script's next step cannot reach it).
+ModalScript::Step ChooseFile(const QString& path, bool replacing = false)
 {
-    return [path](QWidget* modal) {
+    return [path, replacing](QWidget* modal) {
         auto* dialog = qobject_cast<QFileDialog*>(modal);
         ASSERT_NE(dialog, nullptr) << modal->metaObject()->className();
         dialog->selectFile(path);
+        if (replacing) {
+            QTimer::singleShot(0, [] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                ASSERT_NE(box, nullptr);
+                box->button(QMessageBox::Yes)->click();
+            });
+        }
         QMetaObject::invokeMethod(dialog, "accept");
     };
 }
@@ -174,9 +185,12 @@ TEST_F(CardConfigFlowTest, FailuresAreReportedAndTheCardIsStillReread)
     noFolder.Then(ChooseFile(files.filePath("missing/card.dat")))
         .Then(Press(QMessageBox::Ok, &text));
     noFolder.Run([&] { Entry("Save card config to file")->trigger(); });
-    EXPECT_EQ(text, "Failed to save card configuration: cannot open file");
+    EXPECT_TRUE(text.startsWith("Failed to save card configuration: Cannot open file: ") &&
+                text.endsWith("/missing/card.dat"))
+        << text.toStdString();
 
-    // A card that cannot be read for the safety copy is still restored.
+    // A card that cannot be read for the safety copy (a blank replacement) is still restored,
+    // after a warning.
     const ByteVec image = CardImage();
     const QString path = files.filePath("good.dat");
     {
@@ -185,9 +199,13 @@ TEST_F(CardConfigFlowTest, FailuresAreReportedAndTheCardIsStillReread)
         file.write(Bytes(image));
     }
     card.SetVendorCommand(1, [](const ByteVec&, ByteVec&, std::int64_t) { return 4; });
+    QString warning;
     ModalScript restore;
-    restore.Then(Press(QMessageBox::Ok, &text));
+    restore.Then(Press(QMessageBox::Ok, &warning)).Then(Press(QMessageBox::Ok, &text));
     restore.Run([&] { face->DoSetCardConfig(path); });
+    EXPECT_TRUE(
+        warning.startsWith("No safety copy kept: the card's configuration cannot be read: "))
+        << warning.toStdString();
     EXPECT_EQ(
         text,
         "Card configuration successfully updated.\n\nAll displayed data will now be refreshed.");
@@ -199,6 +217,42 @@ TEST_F(CardConfigFlowTest, FailuresAreReportedAndTheCardIsStillReread)
     save.Then(Press(QMessageBox::Ok, &text));
     save.Run([&] { Entry("Save card config to file")->trigger(); });
     EXPECT_TRUE(text.startsWith("Failed to save card configuration: ")) << text.toStdString();
+}
+
+// A full disk: the saved file stays as it was, and a restore whose safety copy cannot be kept
+// writes nothing into the card.
+TEST_F(CardConfigFlowTest, AFullDiskKeepsTheOldFileAndStopsTheRestore)
+{
+    const QString saved = files.filePath("card.dat");
+    ModalScript save;
+    save.Then(ChooseFile(saved));
+    save.Run([&] { Entry("Save card config to file")->trigger(); });
+    const QByteArray good = Contents(saved);
+    ASSERT_FALSE(good.isEmpty());
+    {
+        TolvarenCommsCommon comms(datalink);
+        comms.SetIoNote(Input, 2, "moved to bay 4").get();
+    }
+    const ByteVec edited = CardImage();
+
+    QString saveBox, restoreBox;
+    ModalScript full;
+    full.Then(ChooseFile(saved, true)).Then(Press(QMessageBox::Ok, &saveBox));
+    ModalScript restore;
+    restore.Then(Press(QMessageBox::Ok, &restoreBox));
+    {
+        FileSizeLimit limit(100);
+        full.Run([&] { Entry("Save card config to file")->trigger(); });
+        restore.Run([&] { face->DoSetCardConfig(saved); });
+    }
+    EXPECT_EQ(saveBox, "Cannot write to file: " + saved);
+    EXPECT_EQ(Contents(saved), good);
+    EXPECT_TRUE(restoreBox.startsWith("Failed to update card configuration: no safety copy kept: "
+                                      "Cannot write to file: "))
+        << restoreBox.toStdString();
+    WaitForF5(1);
+    EXPECT_EQ(CardImage(), edited);
+    EXPECT_TRUE(Backups().isEmpty());
 }
 
 } // namespace

@@ -197,6 +197,47 @@ TEST_F(CliCardTest, SaveRestoreRoundTripKeepsASafetyCopyAndVerifies)
     EXPECT_EQ(Settings(Dump()), settings);
 }
 
+// A full disk, for the program alone: results that cannot be stored fail with code 5, an
+// earlier file stays as it was, and a restore that cannot keep its safety copy writes nothing.
+TEST_F(CliCardTest, AFullDiskFailsWithCodeFiveAndKeepsWhatWasGood)
+{
+    ASSERT_EQ(Run({"save-config", File("known-good.dat")}).exitCode, 0);
+    const std::string knownGood = ReadFileBytes(File("known-good.dat"));
+    WriteFileBytes(File("points.csv"), "I1,Pump,PN-7,first note\r\n");
+    ASSERT_EQ(Run({"import-csv", File("points.csv"), "--yes"}).exitCode, 0);
+    ASSERT_EQ(Run({"save-config", File("changed.dat")}).exitCode, 0);
+    const std::string changed = ReadFileBytes(File("changed.dat"));
+
+    struct Case
+    {
+        std::vector<std::string> arguments;
+        bool toFile; // standard output into a file under the limit
+        std::string says;
+    };
+    const Case cases[] = {
+        {{"identify"}, true, "Cannot write to standard output"},
+        {{"dump"}, true, "Cannot write to standard output"},
+        {{"save-config", File("changed.dat")},
+         false,
+         "Cannot write to file: " + File("changed.dat")},
+        {{"restore-config", File("known-good.dat"), "--yes"},
+         false,
+         "Failed to update card configuration: no safety copy kept: Cannot write to file: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments[0]);
+        m_cli.LimitNextRun(64, c.toFile ? File("out.txt") : std::string());
+        const CliRun::Result result = Run(c.arguments);
+        EXPECT_EQ(result.exitCode, 5) << result.err;
+        EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(ReadFileBytes(File("changed.dat")), changed);
+    EXPECT_EQ(ReadFileBytes(File("known-good.dat")), knownGood);
+    EXPECT_TRUE(Backups().isEmpty());
+    ASSERT_EQ(Run({"save-config", File("after.dat")}).exitCode, 0);
+    EXPECT_EQ(ReadFileBytes(File("after.dat")), changed) << "the card was not written";
+}
+
 TEST_F(CliCardTest, RestoreRefusesBadFilesBeforeTouchingTheCard)
 {
     const CliRun::Result missing = Run({"restore-config", File("missing.dat"), "--yes"});

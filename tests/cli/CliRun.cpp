@@ -8,6 +8,8 @@
 
 #include <QProcessEnvironment>
 
+#include "tests/support/FileSizeLimit.h"
+
 namespace {
 
 const char portLine[] = "TOLVAREN_EXTRA_SERIAL_PORTS=";
@@ -20,14 +22,41 @@ QStringList ToArguments(const std::vector<std::string>& arguments)
     return list;
 }
 
+// Applies the file size limit between fork and exec.
+class LimitedProcess : public QProcess
+{
+public:
+    explicit LimitedProcess(std::uint64_t fileSizeLimit) : m_fileSizeLimit(fileSizeLimit) {}
+
+protected:
+    void setupChildProcess() override
+    {
+        if (m_fileSizeLimit > 0)
+            FileSizeLimit::ApplyInChild(m_fileSizeLimit);
+    }
+
+private:
+    const std::uint64_t m_fileSizeLimit;
+};
+
 } // namespace
 
 CliRun::CliRun() = default;
 
+void CliRun::LimitNextRun(std::uint64_t fileSizeBytes, const std::string& standardOutputFile)
+{
+    m_fileSizeLimit = fileSizeBytes;
+    m_standardOutputFile = standardOutputFile;
+}
+
 void CliRun::Start(const std::vector<std::string>& arguments)
 {
     m_err.clear();
-    m_process = std::make_unique<QProcess>();
+    m_process = std::make_unique<LimitedProcess>(m_fileSizeLimit);
+    if (!m_standardOutputFile.empty())
+        m_process->setStandardOutputFile(QString::fromStdString(m_standardOutputFile));
+    m_fileSizeLimit = 0;
+    m_standardOutputFile.clear();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_DATA_HOME", m_dataHome.path());
     m_process->setProcessEnvironment(environment);

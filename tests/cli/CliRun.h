@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,6 +30,10 @@ public:
     Result Run(const std::vector<std::string>& arguments, const std::string& input = std::string(),
                std::chrono::milliseconds bound = std::chrono::seconds(60));
 
+    // The next run may not grow a file beyond fileSizeBytes (a full disk: set in the child before
+    // it starts, with SIGXFSZ ignored); its standard output goes to standardOutputFile if given.
+    void LimitNextRun(std::uint64_t fileSizeBytes, const std::string& standardOutputFile = {});
+
     // Starts without waiting; standard input is closed.
     void Start(const std::vector<std::string>& arguments);
     // Waits until standard error holds text (bounded); true when it came.
@@ -44,6 +49,8 @@ private:
     QTemporaryDir m_dataHome;
     std::unique_ptr<QProcess> m_process;
     std::string m_err;
+    std::uint64_t m_fileSizeLimit = 0;
+    std::string m_standardOutputFile;
 };
 
 // tolvaren-sim started as a user starts it (not paced unless asked, to keep tests short);

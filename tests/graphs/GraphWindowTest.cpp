@@ -29,6 +29,7 @@
 #include "simulator/DEDOCardSimulator.h"
 #include "tests/cardui/CardUiDialogSteps.h"
 #include "tests/protocol/FakeCardRig.h"
+#include "tests/support/FileSizeLimit.h"
 
 using Tolvaren::Input;
 using Tolvaren::Output;
@@ -581,13 +582,20 @@ TEST_F(GraphWindowCsvTest, RefusedExportsSayWhy)
     open.Run([&] { window->WriteGraphCsv(0, 4, missing); });
     EXPECT_EQ(box, "Cannot open file: " + missing);
 
-    // A full disk is reported, not "File saved".
+    // A full disk is reported, not "File saved", and the earlier export stays as it was.
+    const QString saved = dir.filePath("saved.csv");
+    ASSERT_EQ(Export(&GraphWindow::ExportAllToCsv, saved), "File saved");
+    const std::vector<std::string> before = ReadLines(saved);
     ModalScript full;
     full.Then(CardUiDialogSteps::Press(QMessageBox::Ok, &box));
-    full.Run([&] { window->WriteGraphCsv(0, 4, "/dev/full"); });
+    {
+        FileSizeLimit limit(100);
+        full.Run([&] { window->WriteGraphCsv(0, 4, saved); });
+    }
     EXPECT_EQ(full.StepsLeft(), 0);
     EXPECT_TRUE(full.Unexpected().isEmpty());
-    EXPECT_EQ(box, "Cannot write file: /dev/full");
+    EXPECT_EQ(box, "Cannot write to file: " + saved);
+    EXPECT_EQ(ReadLines(saved), before);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
@@ -16,6 +17,7 @@
 #include "protocol/TolvarenCommsCommon.h"
 #include "simulator/FullCardSimulator.h"
 #include "tests/support/FakeCard.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/FutureWait.h"
 #include "tests/widgets/ModalScript.h"
 #include "widgets/ExtendedTableWidget.h"
@@ -120,6 +122,33 @@ TEST_F(TrafficWindowTest, KeepsTheNewestRowsOnScreenAndEveryRowInTheFile)
                                   "WriteSingleRegister req/reply: holding-reg 0 = 42\t"))
         << lines[1].toStdString();
     EXPECT_TRUE(lines[total].contains("holding-reg 5099 = 42"));
+}
+
+// A full disk: the log keeps its whole rows, and the table says once that the file failed.
+TEST_F(TrafficWindowTest, AFullDiskKeepsWholeRowsAndIsSaidOnce)
+{
+    CommsTrafficWindow window(m_datalink);
+    const QString path = window.LogFilePath();
+    {
+        FileSizeLimit full(QFileInfo(path).size() + 1000);
+        for (unsigned batch = 0; batch < 2; ++batch) {
+            ByteVec stream;
+            for (unsigned i = 0; i < 50; ++i) {
+                const ByteVec record = WriteRecord(i, 62500 + i * 625);
+                stream.insert(stream.end(), record.begin(), record.end());
+            }
+            window.ProcessLogBytes(stream);
+        }
+    }
+    const QStringList lines = LogLines(window);
+    EXPECT_GT(lines.size(), 2);
+    EXPECT_LT(lines.size(), 51);
+    for (const QString& line : lines)
+        EXPECT_TRUE(line.endsWith("\t") && line.count('\t') == 6) << line.toStdString();
+    int said = 0;
+    for (int row = 0; row < window.Table()->rowCount(); ++row)
+        said += Cell(window, row, TrafficLogDecoder::DescColumn) == "Cannot write to file: " + path;
+    EXPECT_EQ(said, 1);
 }
 
 TEST_F(TrafficWindowTest, ShowsTheToolsOwnRequestsToTheSimulatedCard)
