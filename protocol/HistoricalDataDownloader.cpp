@@ -34,13 +34,15 @@ const std::size_t maxFirstSample = 0xFFFF;
 const double maxOffset = 1e13;
 
 // The output file, written one whole line at a time, so that a download that stops part-way
-// leaves only complete lines behind. Bytes are written as they are: lines end in CR LF on every
+// leaves only complete lines behind. It is opened before the card is read, so a file that cannot
+// be written is said at once, but keeps what it held until the first line: a download that stops
+// while the points are still being read leaves an earlier file as it was, and no empty file. Bytes are written as they are: lines end in CR LF on every
 // platform.
 class CsvFile
 {
 public:
     explicit CsvFile(const std::string& name)
-        : m_file(QString::fromUtf8(name.c_str()), LineFileWriter::Truncate)
+        : m_file(QString::fromUtf8(name.c_str()), LineFileWriter::Replace)
     {
     }
 

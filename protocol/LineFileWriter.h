@@ -14,9 +14,13 @@
 class LineFileWriter
 {
 public:
-    enum Mode { Truncate, Append };
+    // Truncate empties the file at once; Append adds to it; Replace keeps what the file holds
+    // until the first line is written, and removes a file that the open created when nothing
+    // was written to it, so a writer that stops before its first line leaves no empty file.
+    enum Mode { Truncate, Append, Replace };
 
     LineFileWriter(const QString& fileName, Mode mode);
+    ~LineFileWriter();
     LineFileWriter(const LineFileWriter&) = delete;
     LineFileWriter& operator=(const LineFileWriter&) = delete;
 
@@ -27,6 +31,10 @@ public:
 
 private:
     QFile m_file;
+    // Replace: the file's old contents still have to go before the first line.
+    bool m_replacePending = false;
+    // Replace: the open created the file.
+    bool m_created = false;
     // The size of the file up to the end of its last whole line.
     qint64 m_whole = 0;
 };

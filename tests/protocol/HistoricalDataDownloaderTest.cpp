@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <future>
 #include <limits>
 #include <map>
@@ -9,6 +10,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <boost/thread/thread.hpp>
@@ -313,6 +315,26 @@ TEST(HistoricalDataDownloaderTest, FailuresEndTheDownload)
         }
         if (c.file == "/nonexistent-folder/x.csv") {
             EXPECT_EQ(rig.card.RequestCount(), 0u); // the file is opened first
+        }
+    }
+}
+
+// A download that ends while the points are still being read has no line to write yet: an
+// earlier file keeps what it held, and where there was none no empty file is left behind.
+TEST(HistoricalDataDownloaderTest, EndedBeforeTheFirstLineKeepsTheEarlierFile)
+{
+    for (const bool earlierFile : {true, false}) {
+        SCOPED_TRACE(earlierFile ? "earlier file" : "no file");
+        DownloadRig rig;
+        if (earlierFile)
+            std::ofstream(rig.path, std::ios::binary) << "earlier download\r\n";
+        rig.datalink.SetReplyTimeoutMs(100);
+        rig.card.SetVendorHandler(17, [](const ByteVec&, ByteVec&) { return -1; });
+        auto done = rig.Download();
+        EXPECT_TRUE(FutureWait::ErrorAs<Modbus::TimeoutError>(done).has_value());
+        EXPECT_EQ(QFileInfo::exists(QString::fromStdString(rig.path)), earlierFile);
+        if (earlierFile) {
+            EXPECT_EQ(rig.Contents(), "earlier download\r\n");
         }
     }
 }
