@@ -17,6 +17,7 @@
 #include "comms/ExceptionWithString.h"
 #include "protocol/CardConfigSafetyCopy.h"
 #include "protocol/TolvarenCommsCommon.h"
+#include "widgets/DefaultFolder.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ private:
 
 QString DocumentsFolder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return DocumentsFolderOrHome();
 }
 
 ByteVec ReadWholeFile(const QString& filename)

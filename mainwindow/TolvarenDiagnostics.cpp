@@ -9,9 +9,10 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QMetaObject>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
 
@@ -34,6 +35,7 @@
 #include "simulator/DEDOCardSimulator.h"
 #include "widgets/CommsTrafficWindow.h"
 #include "widgets/ConfigImportDialog.h"
+#include "widgets/DefaultFolder.h"
 #include "widgets/SerialPortOptionsWidget.h"
 #include "widgets/WaitCursor.h"
 
@@ -42,6 +44,9 @@
 namespace {
 
 const int pollIntervalMs = 250;
+// Height of the first card face when no size has been saved: some rows, and no taller than a
+// 768-pixel screen allows.
+const int firstCardFaceHeight = 700;
 // A card that serves only its traffic log: no card face is built for it.
 const int trafficOnlyCardType = 5;
 
@@ -146,7 +151,8 @@ void TolvarenDiagnostics::LoadSettings()
     QSettings settings;
     settings.beginGroup(m_settingsGroup);
     m_preferredPort = settings.value(QStringLiteral("preferredPortNum"), 0).toInt();
-    m_savedSize = settings.value(QStringLiteral("size"), QSize(600, 700)).toSize();
+    // No size yet: the first card face gets one that fits it (FirstCardFaceSize).
+    m_savedSize = settings.value(QStringLiteral("size"), QSize()).toSize();
     m_savedPos = settings.value(QStringLiteral("pos"), QPoint(0, 0)).toPoint();
 }
 
@@ -291,6 +297,17 @@ void TolvarenDiagnostics::GatheringOccurringCallback()
     }
 }
 
+// Reported while the first gathering of a card runs; a report that arrives once the gathering
+// has ended (it was queued before the result) changes nothing.
+void TolvarenDiagnostics::ShowGatheringProgress(int percent)
+{
+    if (m_cardWidget || !m_gatheringPending)
+        return;
+    ShowStatus(QStringLiteral("Using COM%1, card found, gathering data... %2%")
+                   .arg(m_comms->GetCurrentCommPort())
+                   .arg(percent));
+}
+
 void TolvarenDiagnostics::PollCard()
 {
     if (!m_comms->IsCommsUp()) {
@@ -303,6 +320,15 @@ void TolvarenDiagnostics::PollCard()
     if (!m_gatherer) {
         m_gatherer.reset(new TolvarenSnapshotGatherer(*m_datalink));
         m_gatherer->SetGatheringOccurringCallback([this] { GatheringOccurringCallback(); });
+        m_gatherer->SetProgressCallback([this](unsigned done, unsigned expected) {
+            const int percent = expected > 0 ? int(qMin(done, expected) * 100ull / expected) : 0;
+            QMetaObject::invokeMethod(
+                this, [this, percent] { ShowGatheringProgress(percent); }, Qt::QueuedConnection);
+        });
+    }
+    if (m_pollingPaused) {
+        m_pollTimer->start(pollIntervalMs);
+        return;
     }
     if (!isVisible() || isMinimized()) {
         m_pollTimer->start(pollIntervalMs);
@@ -384,6 +410,8 @@ void TolvarenDiagnostics::CreateCardWidget()
     if (!cardFaceShownBefore) {
         if (m_savedSize.width() > 0 && m_savedSize.height() > 0)
             resize(m_savedSize);
+        else
+            resize(FirstCardFaceSize());
         PlaceWindow();
     }
     if (cardType == m_savedCardType)
@@ -394,6 +422,24 @@ void TolvarenDiagnostics::CreateCardWidget()
     }
     m_pollTimer->start(pollIntervalMs);
     emit CardFaceCreated();
+}
+
+QSize TolvarenDiagnostics::FirstCardFaceSize()
+{
+    // From the narrowest the window may be, widened by what the rows lack: the horizontal
+    // scroll range is exactly that. A few rounds, as a wider window may lay the face out anew.
+    resize(minimumSizeHint().width(), firstCardFaceHeight);
+    QScrollBar* sideways = m_cardWidget->CurrentScrollArea()->horizontalScrollBar();
+    for (int round = 0; round < 3; ++round) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        if (sideways->maximum() <= 0)
+            break;
+        resize(width() + sideways->maximum(), height());
+    }
+    // Within the screen, title bar and frame included.
+    const QRect screenRect = screen()->availableGeometry();
+    const QSize frame = frameGeometry().size() - size();
+    return size().boundedTo(screenRect.size() - frame);
 }
 
 void TolvarenDiagnostics::PlaceWindow()
@@ -457,7 +503,7 @@ const char* const csvFilter = "CSV Files (*.csv);;All Files (*)";
 
 QString DocumentsFolder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return DocumentsFolderOrHome();
 }
 
 std::string LocalFileName(const QString& fileName)

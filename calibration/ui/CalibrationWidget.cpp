@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSlider>
 #include <QTime>
@@ -31,6 +32,7 @@
 #include "comms/ExceptionWithString.h"
 #include "modbus/ModbusMaster.h"
 #include "ui_CalibrationWidget.h"
+#include "widgets/ScrollFollower.h"
 #include "widgets/ValueFromUserDlg.h"
 #include "widgets/WaitCursor.h"
 
@@ -97,6 +99,9 @@ CalibrationWidget::CalibrationWidget(ICardWindow& inputWindow, ICardWindow* outp
     logFont.setFixedPitch(true);
     m_ui->logWidget->setFont(logFont);
     m_ui->logWidget->setTabStopDistance(1);
+    // The newest line stays in view ("Calibration SUCCESS" among them) unless the technician
+    // has scrolled up to read an earlier one.
+    new ScrollFollower(m_ui->logWidget->verticalScrollBar());
 
     m_ui->cancelCalibrateButton->hide();
     m_ui->directControlGroupBox->hide();

@@ -1,9 +1,13 @@
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSlider>
+#include <QTextBlock>
 #include <QTest>
 
 #include "calibration/CalibParams.h"
@@ -251,6 +255,41 @@ TEST_F(CalibrationWidgetTest, SerialNumberButtonWritesTheCardUnderTest)
     EXPECT_EQ(offered, "4321"); // read back from the card
     EXPECT_EQ(text, "Serial number must be <= 65535.");
     EXPECT_EQ(outputCard.refreshes, 1);
+    delete window;
+}
+
+TEST_F(CalibrationWidgetTest, TheLogFollowsItsNewestLineUnlessScrolledUp)
+{
+    CalibrationWidget* window = OpenOutputWindow();
+    window->show();
+    auto* log = window->findChild<QPlainTextEdit*>(QStringLiteral("logWidget"));
+    ASSERT_NE(log, nullptr);
+    QScrollBar* bar = log->verticalScrollBar();
+    // Wide lines too: the sideways bar they bring takes room from the view.
+    auto addLines = [&](int count) {
+        for (int i = 0; i < count; ++i)
+            window->AddLogLine(QStringLiteral("Input %1\t").arg(i) + QString(i % 7 * 40, 'x'));
+        QCoreApplication::processEvents();
+    };
+    addLines(200);
+    ASSERT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    window->AddLogLine(QStringLiteral("Calibration SUCCESS"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_TRUE(log->cursorForPosition(QPoint(4, log->viewport()->height() - 8))
+                    .block()
+                    .text()
+                    .endsWith("Calibration SUCCESS"));
+
+    // Scrolled up to read: the view stays where the technician put it.
+    bar->setValue(10);
+    addLines(50);
+    EXPECT_EQ(bar->value(), 10);
+    // Back at the end: following again.
+    bar->setValue(bar->maximum());
+    addLines(50);
+    EXPECT_EQ(bar->value(), bar->maximum());
     delete window;
 }
 

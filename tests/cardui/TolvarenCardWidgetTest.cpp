@@ -35,6 +35,7 @@
 #include "tests/support/FutureWait.h"
 #include "widgets/AboutDialog.h"
 #include "widgets/ConfigInfoWindow.h"
+#include "widgets/LongTextLabel.h"
 #include "widgets/ProgressDialog.h"
 
 using namespace CardUiDialogSteps;
@@ -320,6 +321,48 @@ TEST(TolvarenCardWidgetTest, PendingScrollPositionIsAppliedOnce)
     EXPECT_EQ(bar->value(), 120);
 }
 
+TEST(TolvarenCardWidgetTest, LongWordsInNotesAndLabelsDoNotWidenTheFace)
+{
+    const std::string url =
+        "https://intranet.example.com/plant/line3/drawings/" + std::string(150, 'x') + ".pdf";
+    const std::string label(40, 'W');
+    // The smallest width the rows need, with or without the long words, and whether the rows
+    // then fit a face of the given width without sideways scrolling.
+    auto rowsWidth = [&](bool longWords, int faceWidth, bool* fits) {
+        CardUiRig rig;
+        TolvarenSnapshot& s = rig.Fill(4, 10, 24, 24);
+        s.outputNotes[1] = "Wiring: see sheet 4 of the line 3 drawings";
+        if (longWords) {
+            s.inputLabels[0] = label;
+            s.outputNotes[1] = "Wiring: see " + url + " (sheet 4)";
+            s.outputNotes[2] = url;
+            s.outputPartNumbers[3] = "PN" + std::string(13, 'W');
+        }
+        TolvarenCardWidget face(&rig.datalink, nullptr);
+        face.UpdateFromSnapshot(&rig.gatherer);
+        face.resize(faceWidth, 448);
+        face.show();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        if (fits)
+            *fits = face.CurrentScrollArea()->horizontalScrollBar()->maximum() == 0;
+        if (longWords) {
+            auto* shown =
+                face.DetailsWidget()->PointRows()[0]->findChild<LongTextLabel*>("labelLabel");
+            EXPECT_EQ(shown->text().toStdString(), label); // whole, only drawn short
+            EXPECT_TRUE(shown->IsElided());
+        }
+        return face.DetailsWidget()->minimumSizeHint().width();
+    };
+    const int without = rowsWidth(false, 764, nullptr);
+    // A face just wide enough for the rows without the long words: with them too.
+    const int faceWidth = without + 100;
+    bool fitsWithout = false, fitsWith = false;
+    rowsWidth(false, faceWidth, &fitsWithout);
+    EXPECT_EQ(rowsWidth(true, faceWidth, &fitsWith), without);
+    EXPECT_TRUE(fitsWithout);
+    EXPECT_TRUE(fitsWith);
+}
+
 TEST(TolvarenCardWidgetTest, ImportFormatHelpText)
 {
     CardUiRig rig;
@@ -458,9 +501,11 @@ TEST(TolvarenCardWidgetTest, ClearAllHistoricalDataClearsEveryPoint)
         Entry(Entry(face.OptionsMenu(), "8-day data")->menu(), "Clear all data for all IO");
     ASSERT_NE(clear, nullptr);
 
+    // Enter alone answers No.
     ModalScript no;
-    no.Then(Press(QMessageBox::No));
+    no.Then(PressEnter());
     no.Run([&] { clear->trigger(); });
+    EXPECT_EQ(no.StepsLeft(), 0);
     EXPECT_TRUE(cleared.empty());
 
     QString done;
