@@ -7,6 +7,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSlider>
+#include <QSplitter>
 #include <QTextBlock>
 #include <QTest>
 
@@ -263,17 +264,25 @@ TEST_F(CalibrationWidgetTest, TheLogFollowsItsNewestLineUnlessScrolledUp)
     CalibrationWidget* window = OpenOutputWindow();
     window->show();
     auto* log = window->findChild<QPlainTextEdit*>(QStringLiteral("logWidget"));
+    auto* splitter = window->findChild<QSplitter*>(QStringLiteral("splitter"));
     ASSERT_NE(log, nullptr);
+    ASSERT_NE(splitter, nullptr);
     QScrollBar* bar = log->verticalScrollBar();
-    // Wide lines too: the sideways bar they bring takes room from the view.
-    auto addLines = [&](int count) {
+    auto addLines = [&](int count, int width) {
         for (int i = 0; i < count; ++i)
-            window->AddLogLine(QStringLiteral("Input %1\t").arg(i) + QString(i % 7 * 40, 'x'));
+            window->AddLogLine(QStringLiteral("Input %1\t").arg(i) + QString(width, 'x'));
         QCoreApplication::processEvents();
     };
-    addLines(200);
+    addLines(100, 10);
     ASSERT_GT(bar->maximum(), 0);
     EXPECT_EQ(bar->value(), bar->maximum());
+    // Room taken from the view: by the sideways bar that a table wider than the pane brings,
+    // and by the splitter moved to give the controls more.
+    addLines(1, 600);
+    const QList<int> sizes = splitter->sizes();
+    splitter->setSizes({sizes[0] + 40, sizes[1] - 40});
+    QCoreApplication::processEvents();
+    addLines(20, 10);
     window->AddLogLine(QStringLiteral("Calibration SUCCESS"));
     QCoreApplication::processEvents();
     EXPECT_EQ(bar->value(), bar->maximum());
@@ -284,11 +293,11 @@ TEST_F(CalibrationWidgetTest, TheLogFollowsItsNewestLineUnlessScrolledUp)
 
     // Scrolled up to read: the view stays where the technician put it.
     bar->setValue(10);
-    addLines(50);
+    addLines(50, 10);
     EXPECT_EQ(bar->value(), 10);
     // Back at the end: following again.
     bar->setValue(bar->maximum());
-    addLines(50);
+    addLines(50, 10);
     EXPECT_EQ(bar->value(), bar->maximum());
     delete window;
 }
