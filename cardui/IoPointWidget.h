@@ -53,6 +53,9 @@ public:
     {
         return m_allowedProfiles;
     }
+    // The least width the row needs with its limits block shown, its widest, whether shown
+    // now or not: a profile change, here or on the card, may bring the block.
+    int WidthWithLimits() const;
     // "?" when the profile id is not among the allowed profiles.
     QString ProfileName() const;
     QString Unit() const;

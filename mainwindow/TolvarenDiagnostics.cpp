@@ -1,5 +1,7 @@
 #include "mainwindow/TolvarenDiagnostics.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -7,10 +9,12 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStyle>
 #include <QMetaObject>
 #include <QSettings>
 #include <QThread>
@@ -22,6 +26,8 @@
 #include "app/EventLoopTrackingApp.h"
 #include "async/FutureThen.h"
 #include "async/QtSlotCallPackage.h"
+#include "cardui/CardDetailsWidget.h"
+#include "cardui/IoPointWidget.h"
 #include "cardui/TolvarenCardWidget.h"
 #include "comms/AutoReconnectSerialComms.h"
 #include "comms/ExceptionWithString.h"
@@ -281,7 +287,11 @@ void TolvarenDiagnostics::SetStatusText(int errorCode)
 
 void TolvarenDiagnostics::ShowStatus(const QString& text)
 {
-    m_ui->statusLabel->setText(text);
+    QLabel* label = m_ui->statusLabel;
+    label->setText(text);
+    // At least as tall as the wrapped text needs at the label's narrowest, whatever the font,
+    // so that no layout around it can cut a line off.
+    label->setMinimumHeight(qMax(21, label->heightForWidth(label->minimumWidth())));
     emit StatusTextChanged(text);
 }
 
@@ -426,20 +436,31 @@ void TolvarenDiagnostics::CreateCardWidget()
 
 QSize TolvarenDiagnostics::FirstCardFaceSize()
 {
-    // From the narrowest the window may be, widened by what the rows lack: the horizontal
-    // scroll range is exactly that. A few rounds, as a wider window may lay the face out anew.
-    resize(minimumSizeHint().width(), firstCardFaceHeight);
-    QScrollBar* sideways = m_cardWidget->CurrentScrollArea()->horizontalScrollBar();
-    for (int round = 0; round < 3; ++round) {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-        if (sideways->maximum() <= 0)
-            break;
-        resize(width() + sideways->maximum(), height());
+    // Worked out from the layouts' minimum sizes, not from geometry (a top-level window takes
+    // its new size from the window system later): the window's minimum width once the scroll
+    // area must show the rows whole, with a vertical scroll bar, a row with its limits block
+    // (its widest) included.
+    QScrollArea* area = m_cardWidget->CurrentScrollArea();
+    int rowsWidth = 0;
+    if (CardDetailsWidget* details = m_cardWidget->DetailsWidget()) {
+        int widestRow = 0;
+        for (IoPointWidget* row : details->PointRows())
+            widestRow = std::max(widestRow, row->WidthWithLimits());
+        const QMargins margins = details->layout()->contentsMargins();
+        rowsWidth = std::max(details->minimumSizeHint().width(),
+                             widestRow + margins.left() + margins.right());
     }
+    const int bar =
+        area->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, area->verticalScrollBar());
+    area->setMinimumWidth(rowsWidth + 2 * area->frameWidth() + bar);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const QSize wanted(minimumSizeHint().width(), firstCardFaceHeight);
+    area->setMinimumWidth(0);
+
     // Within the screen, title bar and frame included.
     const QRect screenRect = screen()->availableGeometry();
     const QSize frame = frameGeometry().size() - size();
-    return size().boundedTo(screenRect.size() - frame);
+    return wanted.boundedTo(screenRect.size() - frame);
 }
 
 void TolvarenDiagnostics::PlaceWindow()
