@@ -14,7 +14,6 @@
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -246,41 +245,6 @@ TEST_F(TolvarenDiagnosticsTest, ALongStatusTextIsReadableWholeOnTheIdleFace)
     const QRect needed = label->fontMetrics().boundingRect(room, flags, label->text());
     EXPECT_LE(needed.width(), room.width());
     EXPECT_LE(needed.height(), room.height());
-}
-
-TEST_F(TolvarenDiagnosticsTest, TheFirstGatheringShowsItsProgressReadably)
-{
-    auto card = boost::make_shared<FullCardSimulator>();
-    card->SetReplyDelay(2); // a slow link: the idle face is seen a while
-    TolvarenDiagnostics* window = Create();
-    QStringList seen;
-    QMetaObject::Connection watch =
-        QObject::connect(window, &TolvarenDiagnostics::StatusTextChanged, [&](QString text) {
-            auto* label = window->findChild<QLabel*>(QStringLiteral("statusLabel"));
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-            const QRect room = label->contentsRect();
-            const QRect needed = label->fontMetrics().boundingRect(
-                room, int(label->alignment()) | Qt::TextWordWrap, text);
-            EXPECT_LE(needed.height(), room.height()) << text.toStdString();
-            seen << text;
-        });
-    SignalCounter created(window, &TolvarenDiagnostics::CardFaceCreated);
-    window->Comms()->UseCommsInterface(card);
-    ASSERT_TRUE(created.Wait(1, 60000));
-    QObject::disconnect(watch);
-
-    const QRegularExpression progress("^Using COM0, card found, gathering data\\.\\.\\. (\\d+)%$");
-    int last = -1, reports = 0;
-    for (const QString& text : seen) {
-        const QRegularExpressionMatch match = progress.match(text);
-        if (!match.hasMatch())
-            continue;
-        ++reports;
-        EXPECT_GE(match.captured(1).toInt(), last) << text.toStdString();
-        last = match.captured(1).toInt();
-    }
-    EXPECT_GT(reports, 5) << seen.join('|').toStdString();
-    EXPECT_EQ(last, 100);
 }
 
 // ---- The card face -------------------------------------------------------------------------
