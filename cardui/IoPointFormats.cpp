@@ -1,5 +1,23 @@
 #include "cardui/IoPointFormats.h"
 
+#include <cmath>
+
+namespace {
+
+// From here on two decimals would write every digit of the number (a float offset of 1e30 has
+// 31): such magnitudes are written with six significant digits and an exponent instead.
+const double compactFrom = 1e9;
+
+QString Number(float value)
+{
+    const double v = double(value);
+    if (std::isfinite(v) && std::fabs(v) >= compactFrom)
+        return QString::number(v, 'g', 6);
+    return QString::number(v, 'f', 2);
+}
+
+} // namespace
+
 namespace IoPointFormats {
 
 QString Value(float value, unsigned profileId, const QString& unit)
@@ -15,7 +33,7 @@ QString Value(float value, unsigned profileId, const QString& unit)
 
 QString PlainValue(float value, const QString& unit)
 {
-    return QStringLiteral("%1 %2").arg(QString::number(double(value), 'f', 2), unit);
+    return QStringLiteral("%1 %2").arg(Number(value), unit);
 }
 
 QString Duration(std::uint32_t seconds)

@@ -13,10 +13,11 @@ namespace IoPointFormats {
 
 // Present and override values: "0 (low)" and "1 (high)" for a digital point at exactly 0 or 1,
 // otherwise the value with two decimals, a blank and the unit (the blank stays when the unit
-// is empty).
+// is empty). Magnitudes of 1e9 and more are written with six significant digits and an
+// exponent (1e+30), so an absurd number stays short.
 QString Value(float value, unsigned profileId, const QString& unit);
 
-// Offsets and safe values: always the number, a blank and the unit.
+// Offsets and safe values: always the number (written as Value writes it), a blank and the unit.
 QString PlainValue(float value, const QString& unit);
 
 // Seconds as "hh : mm : ss", each part at least two digits; hours may have more.

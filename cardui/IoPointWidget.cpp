@@ -79,6 +79,13 @@ IoPointWidget::IoPointWidget(ModbusMasterDatalink& datalink, Tolvaren::IoDirecti
 
 IoPointWidget::~IoPointWidget() = default;
 
+int IoPointWidget::WidthWithLimits() const
+{
+    const int items = m_ui->itemsLayout->minimumSize().width();
+    const int limits = m_ui->limitsWidget->minimumSizeHint().width();
+    return minimumSizeHint().width() + std::max(0, limits - items);
+}
+
 QString IoPointWidget::ProfileName() const
 {
     const auto it = m_allowedProfiles.find(m_profileId);

@@ -4,6 +4,7 @@
 #include <exception>
 #include <map>
 #include <memory>
+#include <string>
 
 #include <QColor>
 #include <QDate>
@@ -17,6 +18,7 @@
 class ModbusMasterDatalink;
 class QAction;
 class QMenu;
+class TolvarenCommsCommon;
 struct TolvarenSnapshot;
 
 namespace Ui {
@@ -51,6 +53,9 @@ public:
     {
         return m_allowedProfiles;
     }
+    // The least width the row needs with its limits block shown, its widest, whether shown
+    // now or not: a profile change, here or on the card, may bring the block.
+    int WidthWithLimits() const;
     // "?" when the profile id is not among the allowed profiles.
     QString ProfileName() const;
     QString Unit() const;
@@ -91,6 +96,9 @@ private:
     // Raises the point's live or 8-day graph window, or opens it.
     void ShowGraph(bool live);
     void CloseGraphWindows();
+    // Writes the note the card held before back after the card refused a new one; empty
+    // when that worked, else a sentence for the warning saying that it did not.
+    QString PutNoteBack(TolvarenCommsCommon& comms, const std::string& note);
     void Warn(const QString& text);
     void WarnFailure(const char* prefix, const std::exception& e);
 

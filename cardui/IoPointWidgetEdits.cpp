@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -324,16 +325,23 @@ void IoPointWidget::on_ioNotesLabel_Clicked()
     QString text = m_ui->ioNotesLabel->text();
     try {
         TolvarenCommsCommon comms(m_datalink);
+        // What the card held before this flow wrote anything: a card that runs out of room
+        // refuses a note only after it has stored the pieces that fitted in place of the old
+        // one, so the old one is written back then.
+        std::optional<std::string> before;
         // Asks again, offering what was typed, until the note is stored, the store turns out
         // to be corrupt or the user cancels; Cancel always leaves, whatever the card answers.
         while (GetMultiLineTextFromUser("Update notes:", text, this)) {
             try {
+                if (!before)
+                    before = comms.GetIoNote(m_direction, m_index).get();
                 comms.SetIoNote(m_direction, m_index, text.toUtf8().toStdString()).get();
                 break;
             } catch (const Modbus::Error& e) {
-                if (e.IsExceptionReply(noteStoreFull)) {
-                    Warn("Not enough space to store note. You can shorten other notes to make "
-                         "more space.");
+                if (e.IsExceptionReply(noteStoreFull) && before) {
+                    Warn(QStringLiteral("Not enough space to store note. You can shorten other "
+                                        "notes to make more space.") +
+                         PutNoteBack(comms, *before));
                     continue;
                 }
                 if (e.IsExceptionReply(noteStoreCorrupt)) {
@@ -353,6 +361,17 @@ void IoPointWidget::on_ioNotesLabel_Clicked()
     } catch (const std::exception& e) {
         m_ui->ioNotesLabel->clear();
         WarnFailure("Failed to read note from card: ", e);
+    }
+}
+
+QString IoPointWidget::PutNoteBack(TolvarenCommsCommon& comms, const std::string& note)
+{
+    try {
+        comms.SetIoNote(m_direction, m_index, note).get();
+        return QString();
+    } catch (const std::exception& e) {
+        return QStringLiteral("\n\nThe previous note could not be put back: ") +
+               QString::fromUtf8(e.what());
     }
 }
 

@@ -275,7 +275,8 @@ void TolvarenCardWidget::ClearAllHistoricalData()
     if (QMessageBox::question(this, QString(),
                               "This will delete all of the 8-day data stored on the card. Are you "
                               "sure?",
-                              QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+                              QMessageBox::Yes | QMessageBox::No,
+                              QMessageBox::No) != QMessageBox::Yes)
         return;
     try {
         TolvarenCommsCommon comms(*m_datalink);

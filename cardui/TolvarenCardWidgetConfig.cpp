@@ -18,6 +18,7 @@
 #include "protocol/FileWriteError.h"
 #include "protocol/TolvarenCommsCommon.h"
 #include "protocol/WholeFileWriter.h"
+#include "widgets/DefaultFolder.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ private:
 
 QString DocumentsFolder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return DocumentsFolderOrHome();
 }
 
 ByteVec ReadWholeFile(const QString& filename)

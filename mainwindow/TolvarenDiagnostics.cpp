@@ -1,5 +1,7 @@
 #include "mainwindow/TolvarenDiagnostics.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -7,11 +9,14 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
 #include <QMetaObject>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
 
@@ -21,6 +26,8 @@
 #include "app/EventLoopTrackingApp.h"
 #include "async/FutureThen.h"
 #include "async/QtSlotCallPackage.h"
+#include "cardui/CardDetailsWidget.h"
+#include "cardui/IoPointWidget.h"
 #include "cardui/TolvarenCardWidget.h"
 #include "comms/AutoReconnectSerialComms.h"
 #include "comms/ExceptionWithString.h"
@@ -34,6 +41,7 @@
 #include "simulator/DEDOCardSimulator.h"
 #include "widgets/CommsTrafficWindow.h"
 #include "widgets/ConfigImportDialog.h"
+#include "widgets/DefaultFolder.h"
 #include "widgets/SerialPortOptionsWidget.h"
 #include "widgets/WaitCursor.h"
 
@@ -42,6 +50,9 @@
 namespace {
 
 const int pollIntervalMs = 250;
+// Height of the first card face when no size has been saved: some rows, and no taller than a
+// 768-pixel screen allows.
+const int firstCardFaceHeight = 700;
 // A card that serves only its traffic log: no card face is built for it.
 const int trafficOnlyCardType = 5;
 
@@ -146,7 +157,8 @@ void TolvarenDiagnostics::LoadSettings()
     QSettings settings;
     settings.beginGroup(m_settingsGroup);
     m_preferredPort = settings.value(QStringLiteral("preferredPortNum"), 0).toInt();
-    m_savedSize = settings.value(QStringLiteral("size"), QSize(600, 700)).toSize();
+    // No size yet: the first card face gets one that fits it (FirstCardFaceSize).
+    m_savedSize = settings.value(QStringLiteral("size"), QSize()).toSize();
     m_savedPos = settings.value(QStringLiteral("pos"), QPoint(0, 0)).toPoint();
 }
 
@@ -275,7 +287,11 @@ void TolvarenDiagnostics::SetStatusText(int errorCode)
 
 void TolvarenDiagnostics::ShowStatus(const QString& text)
 {
-    m_ui->statusLabel->setText(text);
+    QLabel* label = m_ui->statusLabel;
+    label->setText(text);
+    // At least as tall as the wrapped text needs at the label's narrowest, whatever the font,
+    // so that no layout around it can cut a line off.
+    label->setMinimumHeight(qMax(21, label->heightForWidth(label->minimumWidth())));
     emit StatusTextChanged(text);
 }
 
@@ -291,6 +307,17 @@ void TolvarenDiagnostics::GatheringOccurringCallback()
     }
 }
 
+// Reported while the first gathering of a card runs; a report that arrives once the gathering
+// has ended (it was queued before the result) changes nothing.
+void TolvarenDiagnostics::ShowGatheringProgress(int percent)
+{
+    if (m_cardWidget || !m_gatheringPending)
+        return;
+    ShowStatus(QStringLiteral("Using COM%1, card found, gathering data... %2%")
+                   .arg(m_comms->GetCurrentCommPort())
+                   .arg(percent));
+}
+
 void TolvarenDiagnostics::PollCard()
 {
     if (!m_comms->IsCommsUp()) {
@@ -303,6 +330,15 @@ void TolvarenDiagnostics::PollCard()
     if (!m_gatherer) {
         m_gatherer.reset(new TolvarenSnapshotGatherer(*m_datalink));
         m_gatherer->SetGatheringOccurringCallback([this] { GatheringOccurringCallback(); });
+        m_gatherer->SetProgressCallback([this](unsigned done, unsigned expected) {
+            const int percent = expected > 0 ? int(qMin(done, expected) * 100ull / expected) : 0;
+            QMetaObject::invokeMethod(
+                this, [this, percent] { ShowGatheringProgress(percent); }, Qt::QueuedConnection);
+        });
+    }
+    if (m_pollingPaused) {
+        m_pollTimer->start(pollIntervalMs);
+        return;
     }
     if (!isVisible() || isMinimized()) {
         m_pollTimer->start(pollIntervalMs);
@@ -384,6 +420,8 @@ void TolvarenDiagnostics::CreateCardWidget()
     if (!cardFaceShownBefore) {
         if (m_savedSize.width() > 0 && m_savedSize.height() > 0)
             resize(m_savedSize);
+        else
+            resize(FirstCardFaceSize());
         PlaceWindow();
     }
     if (cardType == m_savedCardType)
@@ -394,6 +432,35 @@ void TolvarenDiagnostics::CreateCardWidget()
     }
     m_pollTimer->start(pollIntervalMs);
     emit CardFaceCreated();
+}
+
+QSize TolvarenDiagnostics::FirstCardFaceSize()
+{
+    // Worked out from the layouts' minimum sizes, not from geometry (a top-level window takes
+    // its new size from the window system later): the window's minimum width once the scroll
+    // area must show the rows whole, with a vertical scroll bar, a row with its limits block
+    // (its widest) included.
+    QScrollArea* area = m_cardWidget->CurrentScrollArea();
+    int rowsWidth = 0;
+    if (CardDetailsWidget* details = m_cardWidget->DetailsWidget()) {
+        int widestRow = 0;
+        for (IoPointWidget* row : details->PointRows())
+            widestRow = std::max(widestRow, row->WidthWithLimits());
+        const QMargins margins = details->layout()->contentsMargins();
+        rowsWidth = std::max(details->minimumSizeHint().width(),
+                             widestRow + margins.left() + margins.right());
+    }
+    const int bar =
+        area->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, area->verticalScrollBar());
+    area->setMinimumWidth(rowsWidth + 2 * area->frameWidth() + bar);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const QSize wanted(minimumSizeHint().width(), firstCardFaceHeight);
+    area->setMinimumWidth(0);
+
+    // Within the screen, title bar and frame included.
+    const QRect screenRect = screen()->availableGeometry();
+    const QSize frame = frameGeometry().size() - size();
+    return wanted.boundedTo(screenRect.size() - frame);
 }
 
 void TolvarenDiagnostics::PlaceWindow()
@@ -457,7 +524,7 @@ const char* const csvFilter = "CSV Files (*.csv);;All Files (*)";
 
 QString DocumentsFolder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return DocumentsFolderOrHome();
 }
 
 std::string LocalFileName(const QString& fileName)

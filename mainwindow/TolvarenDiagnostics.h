@@ -119,6 +119,9 @@ private:
     void SaveSettings();
     void SetStatusText(int errorCode);
     void ShowStatus(const QString& text);
+    // The size of the first card face when none has been saved: wide enough that its rows need
+    // no sideways scrolling, within the screen.
+    QSize FirstCardFaceSize();
     // Moves the window to the saved position, or centres it, and remembers where it went.
     void PlaceWindow();
     // The window's position as it is to be saved.
@@ -126,6 +129,8 @@ private:
     void CentreWindow();
     // Takes back the busy cursor of RefreshEverything, if it is shown.
     void RestoreBusyCursor();
+    // The status line during a card's first gathering, with the share of it done.
+    void ShowGatheringProgress(int percent);
     void PostResetToBeginning(bool forceFullReset, int errorCode);
 
     // The factory service functions, opened by typing their codes (ServiceKeyRing).
@@ -134,8 +139,8 @@ private:
     void RunCalibrationEntry();
     void ShowCardBuildDate();
     void ShowNamedVariables();
-    // Fills the card's EEPROM with 0xFF in 128-byte writes until the card refuses an address,
-    // then restarts the card and re-reads it.
+    // Fills the card's EEPROM with 0xFF in 128-byte writes until the card refuses an address or
+    // the user cancels, then restarts the card and re-reads it.
     void WipeEeprom();
 
     QString m_settingsGroup;
@@ -159,6 +164,8 @@ private:
     // starts meanwhile, even when the gatherer it belongs to has been dropped.
     bool m_gatheringPending = false;
     bool m_busyCursorShown = false;
+    // Set while the EEPROM wipe runs: polls read nothing meanwhile.
+    bool m_pollingPaused = false;
     // Where PlaceWindow last put the window.
     bool m_placed = false;
     QPoint m_placedPos;

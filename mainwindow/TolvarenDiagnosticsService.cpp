@@ -1,7 +1,9 @@
 // The main window's keyboard handling and the factory service functions it opens.
 #include "mainwindow/TolvarenDiagnostics.h"
 
+#include <atomic>
 #include <exception>
+#include <thread>
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -15,7 +17,7 @@
 #include "modbus/ModbusMasterDatalink.h"
 #include "protocol/TolvarenCommsCommon.h"
 #include "widgets/NamedVarDialog.h"
-#include "widgets/WaitCursor.h"
+#include "widgets/ProgressDialog.h"
 
 namespace {
 
@@ -127,20 +129,35 @@ void TolvarenDiagnostics::ShowNamedVariables()
 }
 
 // Writes go to 2 (the first two bytes are left alone), then 128, 256, ... The card refusing an
-// address past its EEPROM ends the wipe, normally; the bound ends it for a card that never does.
+// address past its EEPROM ends the wipe, normally; the bound ends it for a card that never does,
+// and Cancel after the write in flight. The writes run on a worker thread, so the window goes on
+// drawing and the progress dialog shows how far the wipe has got.
 void TolvarenDiagnostics::WipeEeprom()
 {
-    if (QMessageBox::question(nullptr, QString(),
-                              QStringLiteral("Wipe entire EE now, including calibration data?"),
-                              QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+    if (QMessageBox::question(
+            nullptr, QString(), QStringLiteral("Wipe entire EE now, including calibration data?"),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
         return;
 
     ModbusMaster master(*m_datalink);
+    ProgressDialog progress(this);
+    progress.SetTotalUnknown();
+    progress.SetText(QStringLiteral("Clearing EE..."));
+    std::atomic<bool> cancelled(false);
+    progress.SetCancelHandler([&] {
+        cancelled = true;
+        progress.SetCancelHandler(boost::function<void()>()); // one cancel is enough
+    });
+
+    // Written by the worker, read once it has been joined.
     std::uint32_t address = eeFirstAddress;
     QString ending;
-    {
-        WaitCursor busy;
+    std::thread worker([&] {
         for (;;) {
+            if (cancelled) {
+                ending = QStringLiteral("Cancelled");
+                break;
+            }
             if (address >= eeWipeAddressBound) {
                 ending = QStringLiteral("the card accepted every write below address %1")
                              .arg(eeWipeAddressBound);
@@ -154,8 +171,18 @@ void TolvarenDiagnostics::WipeEeprom()
                 break;
             }
             address = address == eeFirstAddress ? eeWriteLength : address + eeWriteLength;
+            progress.SetText(QStringLiteral("Cleared EE up to address %1...").arg(address));
         }
-    }
+        QMetaObject::invokeMethod(&progress, "accept", Qt::QueuedConnection);
+    });
+    // Polls would read the card between the writes and slow them down.
+    m_pollingPaused = true;
+    progress.exec();
+    // Closed some other way than by the worker (Escape): that is a cancel too.
+    cancelled = true;
+    worker.join();
+    m_pollingPaused = false;
+
     QMessageBox::information(nullptr, QString(),
                              QStringLiteral("Cleared EE from address 0 up to (but not including) "
                                             "address %1. Ended with error: %2")

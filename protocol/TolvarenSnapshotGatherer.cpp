@@ -69,6 +69,12 @@ void TolvarenSnapshotGatherer::SetGatheringOccurringCallback(boost::function<voi
     m_gatheringOccurringCallback = std::move(callback);
 }
 
+void TolvarenSnapshotGatherer::SetProgressCallback(
+    boost::function<void(unsigned done, unsigned expected)> callback)
+{
+    m_progressCallback = std::move(callback);
+}
+
 boost::future<void> TolvarenSnapshotGatherer::RefreshSnapshot()
 {
     boost::unique_lock<boost::mutex> lock(m_jobMutex);
@@ -207,6 +213,18 @@ void TolvarenSnapshotGatherer::GatherFull(TolvarenCommsCommon& comms)
     }
 
     s.notesSupported = comms.AreIoPointNotesSupported().get();
+    // A point costs a label read, then a part number and a date, then a note of at least two
+    // requests; a profile one name read (and a code read for the few that have a name).
+    const unsigned perPoint = 1 + (version > 5 ? 2 + (s.notesSupported ? 2 : 0) : 0);
+    const unsigned expected =
+        (s.numInputs + s.numOutputs) * perPoint + TolvarenScaling::numProfileIds;
+    unsigned done = 0;
+    auto progress = [&](unsigned step) {
+        done += step;
+        if (m_progressCallback) {
+            m_progressCallback(done, expected);
+        }
+    };
     for (IoDirection dir : {Input, Output}) {
         const unsigned n = dir == Input ? s.numInputs : s.numOutputs;
         for (unsigned i = 0; i < n; ++i) {
@@ -221,6 +239,7 @@ void TolvarenSnapshotGatherer::GatherFull(TolvarenCommsCommon& comms)
                     (dir == Input ? s.inputNotes : s.outputNotes)[i] = comms.IoNoteNow(dir, i);
                 }
             }
+            progress(perPoint);
         }
     }
 
@@ -231,6 +250,7 @@ void TolvarenSnapshotGatherer::GatherFull(TolvarenCommsCommon& comms)
             std::string code = comms.GetScalingProfileCode(p).get();
             (*profiles)[p] = TolvarenScalingProfile(std::move(name), std::move(code));
         }
+        progress(1);
     }
     (*profiles)[TolvarenScaling::digitalProfileId] = TolvarenScalingProfile("Digital", "");
     s.scalingProfiles = profiles;

@@ -20,8 +20,8 @@ class TolvarenCommsCommon;
 // Threads: RefreshSnapshot, Snapshot and the destructor are called from one thread (the
 // user-interface thread). The gathering runs on the gatherer's worker thread, which writes the
 // snapshot without a lock: read Snapshot() only once the future of the last RefreshSnapshot() is
-// ready and until the next RefreshSnapshot(). The gathering-occurring callback runs on the
-// worker thread. The worker is started by the first RefreshSnapshot() and waits between
+// ready and until the next RefreshSnapshot(). The gathering-occurring and progress callbacks
+// run on the worker thread. The worker is started by the first RefreshSnapshot() and waits between
 // gatherings (starting a thread per gathering costs more than a short gathering on a busy
 // machine); the destructor lets a gathering in progress finish and joins the worker.
 class TolvarenSnapshotGatherer
@@ -35,6 +35,10 @@ public:
     // Called once per full gathering, after the card has been identified and accepted and
     // before its points are read.
     void SetGatheringOccurringCallback(boost::function<void()> callback);
+    // Called during a full gathering after each point and each scaling profile read, with how
+    // much of the reading is done of how much in all (counted in card requests, roughly; done
+    // reaches expected when the rest takes a few requests more). Runs on the worker thread.
+    void SetProgressCallback(boost::function<void(unsigned done, unsigned expected)> callback);
 
     // Starts a gathering. Throws ExceptionWithString "RefreshSnapshot() already occurring" when
     // the previous one is still running 100 ms later. The future holds the error that ended the
@@ -52,6 +56,7 @@ private:
     TolvarenSnapshot m_snapshot;
     ModbusMasterDatalink& m_datalink;
     boost::function<void()> m_gatheringOccurringCallback;
+    boost::function<void(unsigned, unsigned)> m_progressCallback;
     boost::thread m_worker;
 
     // Hand-over between RefreshSnapshot and the worker, guarded by m_jobMutex.

@@ -18,6 +18,17 @@ void ProgressDialog::SetCancelHandler(boost::function<void()> handler)
     m_ui->cancelButton->setEnabled(!m_cancelHandler.empty());
 }
 
+void ProgressDialog::SetTotalUnknown()
+{
+    m_ui->progressBar->setRange(0, 0);
+}
+
+void ProgressDialog::SetText(const QString& text)
+{
+    QMetaObject::invokeMethod(m_ui->infoLabel, "setText", Qt::QueuedConnection,
+                              Q_ARG(QString, text));
+}
+
 void ProgressDialog::setPercent(float percent)
 {
     // A bogus figure from a worker must not become undefined behaviour in the conversion;

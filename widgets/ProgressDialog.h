@@ -3,6 +3,7 @@
 #include <memory>
 
 #include <QDialog>
+#include <QString>
 
 #include <boost/function.hpp>
 
@@ -10,10 +11,11 @@ namespace Ui {
 class ProgressDialog;
 }
 
-// Progress of a long card operation (the 8-day download), with a Cancel button that calls the
-// owner's cancel handler.
-// Threads: everything runs in the GUI thread except setPercent(), which any thread may call
-// while the dialog exists; it only queues the update. The cancel handler runs in the GUI thread.
+// Progress of a long card operation (the 8-day download, the EEPROM wipe), with a Cancel
+// button that calls the owner's cancel handler.
+// Threads: everything runs in the GUI thread except setPercent() and SetText(), which any
+// thread may call while the dialog exists; they only queue the update. The cancel handler runs
+// in the GUI thread.
 class ProgressDialog : public QDialog
 {
     Q_OBJECT
@@ -24,6 +26,11 @@ public:
 
     // Cancel is enabled exactly when handler is not empty (it starts enabled, doing nothing).
     void SetCancelHandler(boost::function<void()> handler);
+    // For an operation whose end is not known in advance: the bar shows activity instead of a
+    // share done, and the text says how far it has got.
+    void SetTotalUnknown();
+    // The line above the bar. Any thread; like setPercent, it only queues the update.
+    void SetText(const QString& text);
 
 public slots:
     // Moves the bar (0..1000) to percent x 10, truncated. Any thread.

@@ -5,6 +5,7 @@
 
 #include <QButtonGroup>
 #include <QDateEdit>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -106,6 +107,19 @@ void ValueFromUserDlg::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
     // The sizes AdjustSize works from are only known once the dialog has been laid out.
     QMetaObject::invokeMethod(this, "AdjustSize", Qt::QueuedConnection);
+}
+
+void ValueFromUserDlg::keyPressEvent(QKeyEvent* event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && event->modifiers().testFlag(Qt::ShiftModifier)) {
+        QKeyEvent unshifted(event->type(), event->key(), event->modifiers() & ~Qt::ShiftModifier,
+                            event->text(), event->isAutoRepeat(), ushort(event->count()));
+        QDialog::keyPressEvent(&unshifted);
+        event->setAccepted(unshifted.isAccepted());
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void ValueFromUserDlg::AdjustSize()

@@ -42,6 +42,9 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Shift+Enter confirms as Enter does (QDialog takes Enter only without modifiers): Shift
+    // held on confirming means something to some callers, the raw write of an output value.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void ScrollToFocusItem();

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSlider>
 #include <QTime>
@@ -33,6 +34,7 @@
 #include "protocol/FileWriteError.h"
 #include "protocol/LineFileWriter.h"
 #include "ui_CalibrationWidget.h"
+#include "widgets/ScrollFollower.h"
 #include "widgets/ValueFromUserDlg.h"
 #include "widgets/WaitCursor.h"
 
@@ -99,6 +101,9 @@ CalibrationWidget::CalibrationWidget(ICardWindow& inputWindow, ICardWindow* outp
     logFont.setFixedPitch(true);
     m_ui->logWidget->setFont(logFont);
     m_ui->logWidget->setTabStopDistance(1);
+    // The newest line stays in view ("Calibration SUCCESS" among them) unless the technician
+    // has scrolled up to read an earlier one.
+    new ScrollFollower(m_ui->logWidget->verticalScrollBar());
 
     m_ui->cancelCalibrateButton->hide();
     m_ui->directControlGroupBox->hide();

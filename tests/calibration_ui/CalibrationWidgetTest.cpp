@@ -1,9 +1,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSlider>
+#include <QSplitter>
 #include <QTest>
 
 #include "calibration/CalibParams.h"
@@ -251,6 +254,37 @@ TEST_F(CalibrationWidgetTest, SerialNumberButtonWritesTheCardUnderTest)
     EXPECT_EQ(offered, "4321"); // read back from the card
     EXPECT_EQ(text, "Serial number must be <= 65535.");
     EXPECT_EQ(outputCard.refreshes, 1);
+    delete window;
+}
+
+TEST_F(CalibrationWidgetTest, TheLogFollowsItsNewestLineUnlessScrolledUp)
+{
+    CalibrationWidget* window = OpenOutputWindow();
+    window->show();
+    auto* splitter = window->findChild<QSplitter*>(QStringLiteral("splitter"));
+    QScrollBar* bar = window->findChild<QPlainTextEdit*>("logWidget")->verticalScrollBar();
+    auto addLines = [&](int count, int width) {
+        for (int i = 0; i < count; ++i)
+            window->AddLogLine(QStringLiteral("Input %1\t").arg(i) + QString(width, 'x'));
+        QCoreApplication::processEvents();
+    };
+    addLines(100, 10);
+    ASSERT_GT(bar->maximum(), 0);
+    // Room taken from the view: by the sideways bar of a table wider than the pane, and by the
+    // splitter moved to give the controls more.
+    addLines(1, 600);
+    const QList<int> sizes = splitter->sizes();
+    splitter->setSizes({sizes[0] + 40, sizes[1] - 40});
+    addLines(20, 10);
+    EXPECT_EQ(bar->value(), bar->maximum());
+
+    // Scrolled up to read: the view stays; back at the end: following again.
+    bar->setValue(10);
+    addLines(50, 10);
+    EXPECT_EQ(bar->value(), 10);
+    bar->setValue(bar->maximum());
+    addLines(50, 10);
+    EXPECT_EQ(bar->value(), bar->maximum());
     delete window;
 }
 

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QString>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -49,6 +50,20 @@ inline ModalScript::Step Press(QMessageBox::StandardButton which, QString* text 
         QAbstractButton* button = box->button(which);
         ASSERT_NE(button, nullptr);
         button->click();
+    };
+}
+
+// Presses Enter alone, as a user would, in a dialog that must then close: the key goes to the
+// widget holding the focus (a message box gives it to its default button).
+inline ModalScript::Step PressEnter()
+{
+    return [](QWidget* modal) {
+        QWidget* focus = modal->focusWidget();
+        QTest::keyClick(focus ? focus : modal, Qt::Key_Return);
+        if (modal->isVisible()) {
+            ADD_FAILURE() << "Enter did not close " << modal->metaObject()->className();
+            modal->close();
+        }
     };
 }
 

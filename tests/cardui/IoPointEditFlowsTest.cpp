@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDateEdit>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QRadioButton>
@@ -390,6 +391,25 @@ TEST_F(IoPointEditFlowsTest, ShiftOnConfirmingWritesTheRawOutputRegister)
     EXPECT_EQ(Holding(9002), BeFloat(12.7f));
 }
 
+TEST_F(IoPointEditFlowsTest, ShiftEnterConfirmsARawWriteFromTheKeyboard)
+{
+    IoPointWidget* row = Row(Output, 2);
+    Click(row, "valueLabel", {[](QWidget* modal) {
+              auto* line = modal->findChild<QLineEdit*>();
+              ASSERT_NE(line, nullptr);
+              line->setText("12.7");
+              QTest::keyClick(line, Qt::Key_Return, Qt::ShiftModifier);
+              if (modal->isVisible()) {
+                  ADD_FAILURE() << "Shift+Enter did not confirm";
+                  static_cast<QDialog*>(modal)->reject();
+              }
+          }});
+    // The click leaves Shift recorded as held: released for what follows.
+    QTest::keyRelease(row, Qt::Key_Shift, Qt::NoModifier);
+    EXPECT_EQ(Holding(65402), Be16(12));
+    EXPECT_EQ(rig.Count(16), 0u) << "no scaled value written";
+}
+
 TEST_F(IoPointEditFlowsTest, ADigitalOutputIsSetLowOrHighByChoice)
 {
     rig.card.SetHoldingRegister(9000, BeFloat(1.0f));
@@ -423,6 +443,55 @@ TEST_F(IoPointEditFlowsTest, ANoteThatDoesNotFitIsOfferedAgainAndCancelShowsTheS
     EXPECT_EQ(offeredAgain, typed);
     EXPECT_EQ(Text(row, "ioNotesLabel"), "Stored note");
     EXPECT_EQ(rig.content.Note(numInputs + 1), "Stored note");
+}
+
+TEST_F(IoPointEditFlowsTest, ANoteTheCardRefusesPartWayLeavesTheOldNoteInPlace)
+{
+    // As the card does: each 128-byte piece is stored as it arrives, over the old note, and a
+    // piece beyond the room left is refused. Write i may store limits[i] pieces (the last
+    // limit holds for the rest).
+    const unsigned noteIndex = numInputs + 1;
+    std::vector<unsigned> limits;
+    unsigned writes = 0, pieces = 0;
+    std::string writing;
+    rig.card.SetVendorHandler(TolvarenCommsCommon::QEL_WRITE_NOTE_START,
+                              [&](const ByteVec&, ByteVec&) {
+                                  ++writes;
+                                  pieces = 0;
+                                  writing.clear();
+                                  return 0;
+                              });
+    rig.card.SetVendorHandler(
+        TolvarenCommsCommon::QEL_WRITE_NOTE_NEXT, [&](const ByteVec& args, ByteVec&) {
+            if (args.empty())
+                return 0;
+            if (++pieces > limits[std::min<std::size_t>(writes, limits.size()) - 1])
+                return 3; // no room
+            writing.append(args.begin(), args.end());
+            rig.content.SetNote(noteIndex, writing);
+            return 0;
+        });
+    const std::string old = "Pump P-7, seal replaced. " + std::string(175, '.'); // 2 pieces
+    rig.content.SetNote(noteIndex, old);
+    IoPointWidget* row = Row(Output, 1);
+    const QString typed(600, QLatin1Char('n')); // 5 pieces
+    const QString full = "Not enough space to store note. You can shorten other notes to make "
+                         "more space.";
+
+    limits = {4};
+    Click(row, "ioNotesLabel", {EnterNote(typed), ExpectWarning(full), Cancel()});
+    EXPECT_EQ(rig.content.Note(noteIndex), old);
+    EXPECT_EQ(Text(row, "ioNotesLabel").toStdString(), old);
+
+    // The old note does not fit back either: said so, and the row shows what the card kept.
+    writes = 0;
+    limits = {4, 1};
+    Click(row, "ioNotesLabel",
+          {EnterNote(typed),
+           ExpectWarning(full + "\n\nThe previous note could not be put back: not enough room "
+                                "for an IO note"),
+           Cancel()});
+    EXPECT_EQ(Text(row, "ioNotesLabel").toStdString(), old.substr(0, 128));
 }
 
 TEST_F(IoPointEditFlowsTest, TheNoteLoopCanAlwaysBeLeft)

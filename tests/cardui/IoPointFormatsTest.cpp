@@ -40,6 +40,28 @@ TEST(IoPointFormatsTest, PlainValueNeverUsesDigitalWords)
     EXPECT_EQ(IoPointFormats::PlainValue(-0.25f, "Ohms"), "-0.25 Ohms");
 }
 
+TEST(IoPointFormatsTest, HugeMagnitudesAreWrittenCompactlyAndNormalOnesKeepTwoDecimals)
+{
+    const float inf = std::numeric_limits<float>::infinity();
+    const ValueCase cases[] = {
+        {1e30f, 0, "V", "1e+30 V"},
+        {-1e30f, 0, "V", "-1e+30 V"},
+        {3.4e38f, digital, "", "3.4e+38 "},
+        {1e9f, 0, "%", "1e+09 %"},
+        {1234567890.0f, 2, "mA", "1.23457e+09 mA"},
+        {999999936.0f, 0, "V", "999999936.00 V"}, // the largest float below 1e9
+        {-12345.678f, 0, "V", "-12345.68 V"},
+        {1e-30f, 0, "V", "0.00 V"}, // tiny values are no wider than any other
+        {inf, 0, "V", "inf V"},
+    };
+    for (const ValueCase& c : cases) {
+        EXPECT_EQ(IoPointFormats::Value(c.value, c.profileId, c.unit), QString(c.expected))
+            << c.value;
+        // Offsets and safe values are written the same way.
+        EXPECT_EQ(IoPointFormats::PlainValue(c.value, c.unit), QString(c.expected)) << c.value;
+    }
+}
+
 TEST(IoPointFormatsTest, DurationPadsEachPartToTwoDigits)
 {
     EXPECT_EQ(IoPointFormats::Duration(0), "00 : 00 : 00");

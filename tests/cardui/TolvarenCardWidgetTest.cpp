@@ -35,6 +35,7 @@
 #include "tests/support/FutureWait.h"
 #include "widgets/AboutDialog.h"
 #include "widgets/ConfigInfoWindow.h"
+#include "widgets/LongTextLabel.h"
 #include "widgets/ProgressDialog.h"
 
 using namespace CardUiDialogSteps;
@@ -320,6 +321,36 @@ TEST(TolvarenCardWidgetTest, PendingScrollPositionIsAppliedOnce)
     EXPECT_EQ(bar->value(), 120);
 }
 
+TEST(TolvarenCardWidgetTest, LongWordsInNotesAndLabelsDoNotWidenTheFace)
+{
+    const std::string url = "https://example.com/line3/" + std::string(150, 'x') + ".pdf";
+    const std::string label(40, 'W');
+    // The width the rows need, and whether they fit a face of the given width without
+    // sideways scrolling.
+    auto rowsWidth = [&](bool longWords, int faceWidth, bool* fits) {
+        CardUiRig rig;
+        TolvarenSnapshot& s = rig.Fill(4, 10, 24, 24);
+        s.outputNotes[1] = longWords ? "Wiring: see " + url + " (sheet 4)" : "Wiring: sheet 4";
+        if (longWords) {
+            s.inputLabels[0] = label;
+            s.outputPartNumbers[3] = "PN" + std::string(13, 'W');
+        }
+        TolvarenCardWidget face(&rig.datalink, nullptr);
+        face.UpdateFromSnapshot(&rig.gatherer);
+        face.resize(faceWidth, 448);
+        face.show();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        *fits = face.CurrentScrollArea()->horizontalScrollBar()->maximum() == 0;
+        auto* shown = face.DetailsWidget()->PointRows()[0]->findChild<LongTextLabel*>("labelLabel");
+        EXPECT_TRUE(shown && shown->IsElided() == longWords); // drawn short, text() whole
+        return face.DetailsWidget()->minimumSizeHint().width();
+    };
+    bool fits = false;
+    const int without = rowsWidth(false, 764, &fits);
+    EXPECT_EQ(rowsWidth(true, without + 100, &fits), without);
+    EXPECT_TRUE(fits);
+}
+
 TEST(TolvarenCardWidgetTest, ImportFormatHelpText)
 {
     CardUiRig rig;
@@ -458,9 +489,11 @@ TEST(TolvarenCardWidgetTest, ClearAllHistoricalDataClearsEveryPoint)
         Entry(Entry(face.OptionsMenu(), "8-day data")->menu(), "Clear all data for all IO");
     ASSERT_NE(clear, nullptr);
 
+    // Enter alone answers No.
     ModalScript no;
-    no.Then(Press(QMessageBox::No));
+    no.Then(PressEnter());
     no.Run([&] { clear->trigger(); });
+    EXPECT_EQ(no.StepsLeft(), 0);
     EXPECT_TRUE(cleared.empty());
 
     QString done;

@@ -1,10 +1,12 @@
 #include "mainwindow/TolvarenDiagnostics.h"
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 
 #include <boost/make_shared.hpp>
@@ -24,6 +26,7 @@
 #include "tests/support/FakeCardProtocol.h"
 #include "tests/support/FakeSysfs.h"
 #include "tests/widgets/ModalScript.h"
+#include "widgets/ProgressDialog.h"
 
 using namespace CardUiDialogSteps;
 
@@ -65,6 +68,20 @@ private:
     std::vector<std::uint32_t> m_eeWrites;
     int m_restarts = 0;
 };
+
+// The wipe's progress dialog closes by itself when the wipe ends, and the closing message
+// follows. On a quick wipe the progress may be gone before its step's turn: the first step
+// then answers the message and the second is left over.
+void AnswerWipe(ModalScript& script, QString* ending)
+{
+    script.Then([ending](QWidget* modal) {
+        if (qobject_cast<ProgressDialog*>(modal))
+            ASSERT_TRUE(RunUntil([modal] { return !modal->isVisible(); }, 60000));
+        else
+            Press(QMessageBox::Ok, ending)(modal);
+    });
+    script.Then(Press(QMessageBox::Ok, ending));
+}
 
 class TolvarenDiagnosticsServiceTest : public ::testing::Test
 {
@@ -202,15 +219,18 @@ TEST_F(TolvarenDiagnosticsServiceTest, EeWipeWritesUntilTheFullCardRefusesThenRe
     auto card = boost::make_shared<EeRecordingCard>();
     Open(card);
 
+    // Enter alone answers No.
     ModalScript declined;
-    declined.Then(Press(QMessageBox::No));
+    declined.Then(PressEnter());
     Type(declined, Code(ServiceKeyRing::EepromWipe));
+    EXPECT_EQ(declined.StepsLeft(), 0);
     EXPECT_TRUE(card->EeWrites().empty());
 
     SignalCounter created(m_window.get(), &TolvarenDiagnostics::CardFaceCreated);
     QString question, ending;
     ModalScript wipe;
-    wipe.Then(Press(QMessageBox::Yes, &question)).Then(Press(QMessageBox::Ok, &ending));
+    wipe.Then(Press(QMessageBox::Yes, &question));
+    AnswerWipe(wipe, &ending);
     Type(wipe, Code(ServiceKeyRing::EepromWipe));
     EXPECT_EQ(question, "Wipe entire EE now, including calibration data?");
     EXPECT_EQ(ending.toStdString(),
@@ -243,12 +263,47 @@ TEST_F(TolvarenDiagnosticsServiceTest, EeWipeOnACardThatNeverRefusesStopsAtTheBo
 
     QString ending;
     ModalScript wipe;
-    wipe.Then(Press(QMessageBox::Yes)).Then(Press(QMessageBox::Ok, &ending));
+    wipe.Then(Press(QMessageBox::Yes));
+    AnswerWipe(wipe, &ending);
     Type(wipe, Code(ServiceKeyRing::EepromWipe));
     EXPECT_EQ(ending.toStdString(),
               "Cleared EE from address 0 up to (but not including) address 1048576. Ended with "
               "error: the card accepted every write below address 1048576");
     EXPECT_EQ(highest, TolvarenDiagnostics::eeWipeAddressBound - 128);
+}
+
+TEST_F(TolvarenDiagnosticsServiceTest, EeWipeCancelStopsAfterTheWriteInFlight)
+{
+    auto card = boost::make_shared<FakeCard>(4, 9);
+    FakeCardProtocol content(*card, 4, 9);
+    std::atomic<unsigned> writes(0);
+    card->SetVendorHandler(24, [&writes](const ByteVec&, ByteVec&) {
+        ++writes;
+        return 0;
+    });
+    Open(card);
+
+    unsigned writesWhenEnded = 0;
+    QString ending;
+    ModalScript wipe;
+    wipe.Then(Press(QMessageBox::Yes)).Then([&](QWidget* modal) {
+        ASSERT_NE(qobject_cast<ProgressDialog*>(modal), nullptr);
+        // The window answers while the card is written.
+        ASSERT_TRUE(RunUntil([&] { return writes >= 3; }));
+        modal->findChild<QPushButton*>("cancelButton")->click();
+        ASSERT_TRUE(RunUntil([&] { return !modal->isVisible(); }));
+    });
+    wipe.Then([&](QWidget* modal) {
+        writesWhenEnded = writes;
+        Press(QMessageBox::Ok, &ending)(modal);
+    });
+    Type(wipe, Code(ServiceKeyRing::EepromWipe));
+
+    // Writes went to 2, 128, 256, ...: the next one would have gone to 128 x writes.
+    EXPECT_EQ(ending, QStringLiteral("Cleared EE from address 0 up to (but not including) "
+                                     "address %1. Ended with error: Cancelled")
+                          .arg(128 * writesWhenEnded));
+    EXPECT_EQ(writes, writesWhenEnded) << "written after the end";
 }
 
 } // namespace
