@@ -8,7 +8,6 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
-#include <QStandardPaths>
 
 #include <boost/throw_exception.hpp>
 

@@ -3,7 +3,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QSettings>
-#include <QStandardPaths>
+
+#include "widgets/DefaultFolder.h"
 
 namespace {
 const char* const lastFileKey = "GraphWindowLastFilename";
@@ -13,8 +14,9 @@ QString AskCsvFileName(QWidget* parent)
 {
     QSettings settings;
     QString folder = QFileInfo(settings.value(lastFileKey).toString()).path();
-    if (settings.value(lastFileKey).toString().isEmpty() || folder.isEmpty())
-        folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (settings.value(lastFileKey).toString().isEmpty() || folder.isEmpty() ||
+        !QFileInfo(folder).isDir())
+        folder = DocumentsFolderOrHome();
 
     QFileDialog dialog(parent, "File to save to", folder, "CSV files (*.csv)");
     dialog.setAcceptMode(QFileDialog::AcceptSave);
