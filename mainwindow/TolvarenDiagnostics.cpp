@@ -16,6 +16,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QMetaObject>
+#include <QPixmapCache>
 #include <QSettings>
 #include <QThread>
 #include <QTimer>
@@ -222,7 +223,7 @@ void TolvarenDiagnostics::ResetToBeginning(bool forceFullReset, int errorCode)
         // Removed before setupUi, so that connecting the new form's slots by name finds only the
         // new widgets; and the layout forgets the card face's minimum size at once, or the form
         // could not shrink the window to its own size.
-        delete takeCentralWidget();
+        DeleteFace();
         layout()->activate();
         m_ui->setupUi(this);
 
@@ -410,7 +411,7 @@ void TolvarenDiagnostics::CreateCardWidget()
 
     m_optionsWidget = nullptr;
     auto* cardWidget = new TolvarenCardWidget(m_datalink.get(), this);
-    delete takeCentralWidget();
+    DeleteFace();
     m_cardWidget = nullptr;
     setCentralWidget(cardWidget);
     m_cardWidget = cardWidget;
@@ -461,6 +462,17 @@ QSize TolvarenDiagnostics::FirstCardFaceSize()
     const QRect screenRect = screen()->availableGeometry();
     const QSize frame = frameGeometry().size() - size();
     return wanted.boundedTo(screenRect.size() - frame);
+}
+
+void TolvarenDiagnostics::DeleteFace()
+{
+    delete takeCentralWidget();
+    // The style keeps the pixmaps it draws buttons with in the application's pixmap cache, keyed
+    // by the button's palette. The face's rows and blocks have palettes of their own, so every
+    // button of a face has a palette no later face shares: the entries of the face just deleted
+    // are never looked up again, yet the cache keeps them up to its limit of several megabytes.
+    // After each reset or rebuild (one per line fault) the cache would only grow until then.
+    QPixmapCache::clear();
 }
 
 void TolvarenDiagnostics::PlaceWindow()

@@ -117,6 +117,8 @@ protected:
 private:
     void LoadSettings();
     void SaveSettings();
+    // Deletes the central widget (either face) and what the style cached for it.
+    void DeleteFace();
     void SetStatusText(int errorCode);
     void ShowStatus(const QString& text);
     // The size of the first card face when none has been saved: wide enough that its rows need

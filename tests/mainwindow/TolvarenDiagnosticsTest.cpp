@@ -12,6 +12,8 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QMenu>
+#include <QPixmap>
+#include <QPixmapCache>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
@@ -393,6 +395,46 @@ TEST_F(TolvarenDiagnosticsTest, F5RereadsTheWholeCardIntoANewFace)
     for (const FakeCardRequest& request : plugged.card->Requests())
         versionRead = versionRead || (request.functionCode == 4 && request.address == 65433);
     EXPECT_TRUE(versionRead);
+}
+
+// The style caches button pixmaps under keys that include the button's palette, and every face
+// has palettes of its own: what was cached for a face is never used again once the face is gone.
+// A card on a faulty line is shown afresh after every fault, so keeping those entries would make
+// the program grow with each one. Whichever way the face is replaced, nothing cached for it stays.
+TEST_F(TolvarenDiagnosticsTest, NothingTheStyleCachedForAFaceOutlivesIt)
+{
+    PluggedCard plugged(4, 10);
+    TolvarenDiagnostics* window = Create();
+    SignalCounter created(window, &TolvarenDiagnostics::CardFaceCreated);
+    window->Comms()->UseCommsInterface(plugged.card);
+    ASSERT_TRUE(created.Wait());
+
+    const struct
+    {
+        const char* route;
+        std::function<void()> replaceFace;
+    } routes[] = {
+        {"the card stops answering and comes back",
+         [&] {
+             plugged.card->SetDropAllReplies(true);
+             ASSERT_TRUE(RunUntil([&] { return window->CardWidget() == nullptr; }));
+             plugged.card->SetDropAllReplies(false);
+         }},
+        {"F5", [&] { QTest::keyClick(window, Qt::Key_F5); }},
+    };
+    const QString key = QStringLiteral("cached while the face was shown");
+    for (const auto& r : routes) {
+        SCOPED_TRACE(r.route);
+        for (int round = 0; round < 3; ++round) {
+            window->grab(); // the style paints the face's buttons and caches them
+            QPixmap cached(8, 8);
+            ASSERT_TRUE(QPixmapCache::insert(key, cached));
+            r.replaceFace();
+            ASSERT_TRUE(created.Wait());
+            QPixmap found;
+            EXPECT_FALSE(QPixmapCache::find(key, &found)) << "round " << round;
+        }
+    }
 }
 
 TEST_F(TolvarenDiagnosticsTest, ControlF12SimulatesACardFromTheIdleFace)
