@@ -95,9 +95,9 @@ CliCardLink::CliCardLink(const std::string& portText, int nodeAddress, unsigned 
     } catch (const std::exception& e) {
         // A port this user may not open says how to get the right, as the port list does.
         const std::string path = SerialPlatform::DevicePathOfPort(m_portNumber);
-        throw Cli::Error(Cli::NoPort, "COM" + std::to_string(m_portNumber) + ": " + e.what() +
-                                          (path.empty() ? std::string()
-                                                        : SerialPlatform::PermissionHint(path)));
+        throw Cli::Error(Cli::NoPort,
+                         "COM" + std::to_string(m_portNumber) + ": " + e.what() +
+                             (path.empty() ? std::string() : SerialPlatform::PermissionHint(path)));
     }
     m_datalink = std::make_unique<ModbusMasterDatalink>(m_port.get());
     m_datalink->SetNodeAddress(static_cast<unsigned char>(nodeAddress));

@@ -187,8 +187,10 @@ void HistoricalDataDownloader::Download()
     // Learned once here, so that every later request (output addresses, named variables) is
     // issued at once instead of on a thread of its own.
     Retried([&] { return m_comms.GetRegisterVersion(); }, m_retries);
-    const std::vector<unsigned short> inputProfiles = Retried([&] { return m_comms.GetScalingProfileIds(Input); }, m_retries);
-    const std::vector<unsigned short> outputProfiles = Retried([&] { return m_comms.GetScalingProfileIds(Output); }, m_retries);
+    const std::vector<unsigned short> inputProfiles =
+        Retried([&] { return m_comms.GetScalingProfileIds(Input); }, m_retries);
+    const std::vector<unsigned short> outputProfiles =
+        Retried([&] { return m_comms.GetScalingProfileIds(Output); }, m_retries);
     Report(1);
 
     std::vector<Point> points(total);
@@ -205,8 +207,8 @@ void HistoricalDataDownloader::Download()
         std::string profileName;
         if (point.profileId < TolvarenScaling::numProfileIds ||
             point.profileId == TolvarenScaling::digitalProfileId) {
-            profileName = Retried([&] { return m_comms.GetScalingProfileName(point.profileId); },
-                                  m_retries);
+            profileName =
+                Retried([&] { return m_comms.GetScalingProfileName(point.profileId); }, m_retries);
         }
         point.unit = UnitFromProfileName(profileName, false);
         ReadSamples(point, p, total);
@@ -225,8 +227,10 @@ void HistoricalDataDownloader::Download()
         file.WriteLine(QByteArray());
     }
 
-    const float intervalMsecs = Retried([&] { return m_comms.ReadNamedVariableAsFloat(intervalVariable); }, m_retries);
-    const float ageMsecs = Retried([&] { return m_comms.ReadNamedVariableAsFloat(ageVariable); }, m_retries);
+    const float intervalMsecs =
+        Retried([&] { return m_comms.ReadNamedVariableAsFloat(intervalVariable); }, m_retries);
+    const float ageMsecs =
+        Retried([&] { return m_comms.ReadNamedVariableAsFloat(ageVariable); }, m_retries);
     const QDateTime now = m_now ? m_now() : QDateTime::currentDateTime();
     const QDateTime newest = now.addMSecs(-Truncated(ageMsecs));
     const double intervalSeconds = double(intervalMsecs) / 1000.0;

@@ -418,7 +418,8 @@ TEST(CliFaultyLineTest, ALateReplyLeftOnThePortIsNotTakenByTheNextCommand)
     ASSERT_TRUE(card.NothingHeld());
     card.Command("f none");
 
-    const CliRun::Result next = cli.Run({"read-var", "OutputsToSafeMinutes", "--port", card.Path()});
+    const CliRun::Result next =
+        cli.Run({"read-var", "OutputsToSafeMinutes", "--port", card.Path()});
     EXPECT_EQ(next.exitCode, 0) << next.err;
     EXPECT_EQ(next.out, "5.0000\n");
 }
@@ -448,8 +449,7 @@ TEST(CliFaultyLineTest, ADownloadAsksAgainForLostRepliesAndCountsThem)
     const CliRun::Result refused =
         cli.Run({"download-8day", csvPath, "--port=" + refusing.Path(), "--timeout=200"});
     EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_NE(refused.err.find("Failed: node returned an error"), std::string::npos)
-        << refused.err;
+    EXPECT_NE(refused.err.find("Failed: node returned an error"), std::string::npos) << refused.err;
     EXPECT_EQ(refused.err.find("Lost replies"), std::string::npos) << refused.err;
 }
 
