@@ -9,6 +9,7 @@
 #include "cli/CliErrors.h"
 #include "comms/AutoReconnectSerialComms.h"
 #include "comms/SerialCommsThread.h"
+#include "comms/SerialPlatform.h"
 #include "modbus/ModbusMasterDatalink.h"
 
 namespace {
@@ -92,7 +93,11 @@ CliCardLink::CliCardLink(const std::string& portText, int nodeAddress, unsigned 
     try {
         m_port = std::make_unique<SerialCommsThread>(settings, nullptr);
     } catch (const std::exception& e) {
-        throw Cli::Error(Cli::NoPort, "COM" + std::to_string(m_portNumber) + ": " + e.what());
+        // A port this user may not open says how to get the right, as the port list does.
+        const std::string path = SerialPlatform::DevicePathOfPort(m_portNumber);
+        throw Cli::Error(Cli::NoPort,
+                         "COM" + std::to_string(m_portNumber) + ": " + e.what() +
+                             (path.empty() ? std::string() : SerialPlatform::PermissionHint(path)));
     }
     m_datalink = std::make_unique<ModbusMasterDatalink>(m_port.get());
     m_datalink->SetNodeAddress(static_cast<unsigned char>(nodeAddress));

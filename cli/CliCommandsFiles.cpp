@@ -52,24 +52,35 @@ ByteVec ReadWholeFile(const std::string& fileName, const std::string& prefix)
     return bytes;
 }
 
-// Progress on standard error: a bar redrawn in place on a terminal, a line every 10 % in a log.
+// "" or " (3 retries)": lost replies asked again so far.
+std::string RetriesText(unsigned retries)
+{
+    if (retries == 0)
+        return std::string();
+    return " (" + std::to_string(retries) + (retries == 1 ? " retry)" : " retries)");
+}
+
+// Progress on standard error: a bar redrawn in place on a terminal, a line every 10 % (and at
+// every retry) in a log.
 class ProgressBar
 {
 public:
     ProgressBar() : m_terminal(::isatty(STDERR_FILENO) == 1) {}
 
     // Download worker thread.
-    void Show(float percent)
+    void Show(float percent, unsigned retries)
     {
         const int whole = std::max(0, std::min(100, int(percent)));
         if (m_terminal) {
             const int filled = whole * 40 / 100;
-            std::fprintf(stderr, "\rDownloading [%s%s] %3d%%", std::string(filled, '#').c_str(),
-                         std::string(40 - filled, '.').c_str(), whole);
-        } else if (whole / 10 > m_lastTenth) {
-            std::fprintf(stderr, "Downloading: %d%%\n", whole);
+            std::fprintf(stderr, "\rDownloading [%s%s] %3d%%%s", std::string(filled, '#').c_str(),
+                         std::string(40 - filled, '.').c_str(), whole,
+                         RetriesText(retries).c_str());
+        } else if (whole / 10 > m_lastTenth || retries != m_lastRetries) {
+            std::fprintf(stderr, "Downloading: %d%%%s\n", whole, RetriesText(retries).c_str());
             m_lastTenth = whole / 10;
         }
+        m_lastRetries = retries;
         std::fflush(stderr);
     }
 
@@ -83,6 +94,7 @@ public:
 private:
     const bool m_terminal;
     int m_lastTenth = -1;
+    unsigned m_lastRetries = 0;
 };
 
 } // namespace
@@ -277,8 +289,11 @@ void CliCommands::Download8Day()
 {
     const std::string& fileName = m_options.arguments.at(0);
     ProgressBar bar;
-    HistoricalDataDownloader downloader(Link().Datalink(), fileName,
-                                        [&bar](float percent) { bar.Show(percent); });
+    const HistoricalDataDownloader* counting = nullptr;
+    HistoricalDataDownloader downloader(Link().Datalink(), fileName, [&](float percent) {
+        bar.Show(percent, counting ? counting->Retries() : 0);
+    });
+    counting = &downloader;
     boost::future<void> done = downloader.Start();
     try {
         CliInterrupt::Scope stoppable(CliInterrupt::Stoppable);
@@ -292,6 +307,8 @@ void CliCommands::Download8Day()
         throw;
     }
     bar.End();
+    if (downloader.Retries() > 0)
+        std::cerr << "Lost replies asked again: " << downloader.Retries() << std::endl;
     try {
         done.get();
     } catch (const FileWriteError& e) {

@@ -50,8 +50,9 @@ const Command commands[] = {
      "confirmation (or at once with --yes). Lines that name no point of the card are ignored.\n"},
     {"download-8day", "FILE.csv", 1, "download the 8-day data of every point as CSV",
      "Reads the 8-day data of every point and writes the window's CSV file: a time column and\n"
-     "one column per point. Progress is shown on standard error. Ctrl+C stops the download;\n"
-     "the file keeps the lines already written.\n"},
+     "one column per point. Progress is shown on standard error. A reply lost on the line is\n"
+     "asked for again, up to 3 times for one request; the progress counts these retries.\n"
+     "Ctrl+C stops the download; the file keeps the lines already written.\n"},
     {"read-var", "NAME", 1, "read a named variable",
      "Reads the named variable NAME and prints its value (floats with 4 decimals).\n"},
     {"write-var", "NAME VALUE", 2, "write a named variable",
@@ -69,7 +70,7 @@ const Command* Find(const std::string& name)
 }
 
 const char commonOptions[] =
-    "Options (before or after the command):\n"
+    "Options (before or after the command; a value may also follow as --port=PORT):\n"
     "  --port PORT     COMn, n, or a device path (default: the window's automatic choice, the\n"
     "                  only available port or else the only USB one)\n"
     "  --node N        the card's Modbus node address, 1..247 (default 1)\n"
@@ -113,26 +114,43 @@ CliOptions CliOptions::Parse(const std::vector<std::string>& args)
     std::vector<std::string> words;
     bool onlyWords = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
+        std::string arg = args[i];
+        // "--name=value" as GNU programs take it: the value is the rest of the word, which may
+        // be empty (refused below) and may itself hold '='.
+        std::string attached;
+        bool hasAttached = false;
+        if (!onlyWords && arg.compare(0, 2, "--") == 0 && arg.find('=') != std::string::npos) {
+            const std::size_t eq = arg.find('=');
+            attached = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            hasAttached = true;
+        }
         auto value = [&]() -> std::string {
+            if (hasAttached)
+                return attached;
             if (i + 1 >= args.size())
                 throw UsageError(arg + " needs a value");
             return args[++i];
         };
+        auto flag = [&]() {
+            if (hasAttached)
+                throw UsageError(arg + " takes no value");
+            return true;
+        };
         if (onlyWords || arg.empty() || arg[0] != '-' || arg == "-") {
             words.push_back(arg);
-        } else if (arg == "--") {
+        } else if (arg == "--" && !hasAttached) {
             onlyWords = true; // a value that starts with '-' follows
         } else if (arg == "-h" || arg == "--help") {
-            options.help = true;
+            options.help = flag();
         } else if (arg == "--version") {
-            options.version = true;
+            options.version = flag();
         } else if (arg == "--json") {
-            options.json = true;
+            options.json = flag();
         } else if (arg == "--as-text") {
-            options.asText = true;
+            options.asText = flag();
         } else if (arg == "--yes" || arg == "-y") {
-            options.yes = true;
+            options.yes = flag();
         } else if (arg == "--port") {
             options.port = value();
             if (options.port.empty())

@@ -33,9 +33,12 @@ SerialCommsThread::OpenSerialPort(const SerialPortSettings& settings)
     try {
         port->Configure(settings.baudRate, settings.parity, settings.stopBits);
         port->RaiseDtrThenRts();
-        port->Purge();
         // Give the device on the other end time to see the raised lines.
         SerialPlatform::SleepMilliseconds(50);
+        // Last, just before the I/O thread starts: whatever waits in the input now (a late
+        // reply to a request of whoever had the port before, bytes the lines shook loose) is
+        // nobody's answer, and taken as the reply to our first request it would fail it.
+        port->Purge();
     } catch (const SerialPlatform::SystemError&) {
         boost::throw_exception(Error("Failed to init comm port"));
     }

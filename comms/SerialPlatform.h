@@ -120,6 +120,10 @@ int UsbLatencyTimerMs(const std::string& devicePath);
 // replies are delayed, see README" above 1 ms, else empty.
 std::string UsbLatencyWarning(int latencyTimerMs);
 
+// " - no permission (add the user to the dialout group)" when this user may not open path for
+// reading and writing, else empty: the hint the port list and every failed open give.
+std::string PermissionHint(const std::string& path);
+
 // True when an exclusive open of path succeeds now (the port is not held by anyone).
 bool IsPortAvailable(const std::string& path);
 

@@ -539,13 +539,6 @@ std::string DescriptionOf(const std::string& sysEntry, const std::string& resolv
     return driver.empty() ? std::string("Serial port") : driver;
 }
 
-std::string PermissionHint(const std::string& path)
-{
-    if (::access(path.c_str(), R_OK | W_OK) != 0 && errno == EACCES)
-        return " - no permission (add the user to the dialout group)";
-    return std::string();
-}
-
 // The adapter's latency timer in ms as its driver shows it in sysfs; 0 where there is none.
 int LatencyTimerOfEntry(const std::string& sysEntry)
 {
@@ -643,6 +636,13 @@ std::string DevicePathOfPort(int portNumber)
         const std::size_t i = std::size_t(portNumber - firstExtraNumber);
         return i < extra.size() ? extra[i] : std::string();
     }
+    return std::string();
+}
+
+std::string PermissionHint(const std::string& path)
+{
+    if (::access(path.c_str(), R_OK | W_OK) != 0 && errno == EACCES)
+        return " - no permission (add the user to the dialout group)";
     return std::string();
 }
 

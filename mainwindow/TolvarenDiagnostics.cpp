@@ -217,6 +217,13 @@ void TolvarenDiagnostics::ResetToBeginning(bool forceFullReset, int errorCode)
             m_savedCardType = m_cardWidget->CardType();
             SaveSettings();
             RestoreBusyCursor();
+            // Whatever answers next may be another card: a traffic window keeps to the card it
+            // was opened for, and its log never gets another card's frames.
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* traffic = qobject_cast<CommsTrafficWindow*>(w);
+                if (traffic && traffic->Datalink() == m_datalink.get())
+                    traffic->CardGone();
+            }
         }
         m_cardWidget = nullptr;
         m_optionsWidget = nullptr;

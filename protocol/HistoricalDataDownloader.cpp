@@ -1,6 +1,7 @@
 #include "protocol/HistoricalDataDownloader.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -12,6 +13,7 @@
 #include <boost/throw_exception.hpp>
 
 #include "comms/ExceptionWithString.h"
+#include "modbus/ModbusErrors.h"
 #include "protocol/LineFileWriter.h"
 #include "protocol/TolvarenScalingProfile.h"
 
@@ -80,6 +82,23 @@ qint64 Truncated(double value)
             ExceptionWithString("invalid sample interval or age reported by the card"));
     }
     return static_cast<qint64>(value);
+}
+
+// The result of one card read; a read whose reply was lost (a time-out) is sent again, up to
+// maxRetries times, each counted in retries. Every read of the download only asks, so asking
+// twice changes nothing on the card. Any other failure ends the download as it is.
+template <typename Read>
+auto Retried(Read read, std::atomic<unsigned>& retries) -> decltype(read().get())
+{
+    for (unsigned attempt = 0;; ++attempt) {
+        try {
+            return read().get();
+        } catch (const Modbus::TimeoutError&) {
+            if (attempt >= HistoricalDataDownloader::maxRetries)
+                throw;
+            ++retries;
+        }
+    }
 }
 
 } // namespace
@@ -164,14 +183,16 @@ void HistoricalDataDownloader::Download()
 {
     CsvFile file(m_fileName);
 
-    const unsigned numInputs = m_comms.GetNumInputs().get();
-    const unsigned numOutputs = m_comms.GetNumOutputs().get();
+    const unsigned numInputs = Retried([&] { return m_comms.GetNumInputs(); }, m_retries);
+    const unsigned numOutputs = Retried([&] { return m_comms.GetNumOutputs(); }, m_retries);
     const unsigned total = numInputs + numOutputs;
     // Learned once here, so that every later request (output addresses, named variables) is
     // issued at once instead of on a thread of its own.
-    m_comms.GetRegisterVersion().get();
-    const std::vector<unsigned short> inputProfiles = m_comms.GetScalingProfileIds(Input).get();
-    const std::vector<unsigned short> outputProfiles = m_comms.GetScalingProfileIds(Output).get();
+    Retried([&] { return m_comms.GetRegisterVersion(); }, m_retries);
+    const std::vector<unsigned short> inputProfiles =
+        Retried([&] { return m_comms.GetScalingProfileIds(Input); }, m_retries);
+    const std::vector<unsigned short> outputProfiles =
+        Retried([&] { return m_comms.GetScalingProfileIds(Output); }, m_retries);
     Report(1);
 
     std::vector<Point> points(total);
@@ -182,13 +203,14 @@ void HistoricalDataDownloader::Download()
         const std::vector<unsigned short>& ids = p < numInputs ? inputProfiles : outputProfiles;
         point.profileId = point.index < ids.size() ? ids[point.index] : 0;
 
-        point.label = m_comms.GetLabel(point.dir, point.index).get();
+        point.label = Retried([&] { return m_comms.GetLabel(point.dir, point.index); }, m_retries);
         // Ids outside the catalogue have no name; the card is not asked about registers beyond
         // its catalogue.
         std::string profileName;
         if (point.profileId < TolvarenScaling::numProfileIds ||
             point.profileId == TolvarenScaling::digitalProfileId) {
-            profileName = m_comms.GetScalingProfileName(point.profileId).get();
+            profileName =
+                Retried([&] { return m_comms.GetScalingProfileName(point.profileId); }, m_retries);
         }
         point.unit = UnitFromProfileName(profileName, false);
         ReadSamples(point, p, total);
@@ -207,8 +229,10 @@ void HistoricalDataDownloader::Download()
         file.WriteLine(QByteArray());
     }
 
-    const float intervalMsecs = m_comms.ReadNamedVariableAsFloat(intervalVariable).get();
-    const float ageMsecs = m_comms.ReadNamedVariableAsFloat(ageVariable).get();
+    const float intervalMsecs =
+        Retried([&] { return m_comms.ReadNamedVariableAsFloat(intervalVariable); }, m_retries);
+    const float ageMsecs =
+        Retried([&] { return m_comms.ReadNamedVariableAsFloat(ageVariable); }, m_retries);
     const QDateTime now = m_now ? m_now() : QDateTime::currentDateTime();
     const QDateTime newest = now.addMSecs(-Truncated(ageMsecs));
     const double intervalSeconds = double(intervalMsecs) / 1000.0;
@@ -266,11 +290,9 @@ void HistoricalDataDownloader::ReadSamples(Point& point, unsigned position, unsi
         if (point.samples.size() > maxFirstSample) {
             return;
         }
-        const std::vector<float> piece =
-            m_comms
-                .GetHistoricalData(point.dir, point.index,
-                                   static_cast<unsigned>(point.samples.size()))
-                .get();
+        const unsigned first = static_cast<unsigned>(point.samples.size());
+        const std::vector<float> piece = Retried(
+            [&] { return m_comms.GetHistoricalData(point.dir, point.index, first); }, m_retries);
         if (piece.empty()) {
             return;
         }

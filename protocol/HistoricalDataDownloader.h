@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include <QDateTime>
@@ -49,6 +50,12 @@ public:
     // already or never started.
     void InterruptAndJoin();
 
+    // A read whose reply is lost (a time-out) is sent again up to this many times before the
+    // download fails; a faulty line loses one reply now and then.
+    static const unsigned maxRetries = 3;
+    // Reads sent again so far; any thread (the progress callback may show it).
+    unsigned Retries() const { return m_retries; }
+
 private:
     struct Point;
 
@@ -61,6 +68,7 @@ private:
     const std::string m_fileName;
     const boost::function<void(float)> m_progress;
     boost::function<QDateTime()> m_now;
+    std::atomic<unsigned> m_retries{0};
     bool m_started = false;
     boost::thread m_worker;
 };

@@ -1,5 +1,7 @@
 #include "widgets/CommsTrafficWindow.h"
 
+#include <algorithm>
+
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
@@ -8,6 +10,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QScrollBar>
+#include <QStyle>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
@@ -50,8 +53,7 @@ CommsTrafficWindow::CommsTrafficWindow(ModbusMasterDatalink& datalink, QWidget* 
     for (const char* header : columnHeaders)
         headers << header;
     table->setHorizontalHeaderLabels(headers);
-    table->horizontalHeader()->setStretchLastSection(true);
-    table->setColumnWidth(TrafficLogDecoder::FrameColumn, 300);
+    FitColumns();
     // Every row is 0.6 of the default height: one default for the whole header instead of a
     // height per row, which keeps appending at a steady cost.
     QHeaderView* rows = table->verticalHeader();
@@ -80,6 +82,71 @@ CommsTrafficWindow::~CommsTrafficWindow()
 ExtendedTableWidget* CommsTrafficWindow::Table() const
 {
     return m_ui->trafficTable;
+}
+
+// Every header readable whole; Frame takes whatever width is left, as long frames are what the
+// window is for; Description grows to its widest text (see FitDescriptionColumn).
+void CommsTrafficWindow::FitColumns()
+{
+    ExtendedTableWidget* table = m_ui->trafficTable;
+    QHeaderView* header = table->horizontalHeader();
+    header->setStretchLastSection(false);
+    header->setMinimumSectionSize(1);
+    const QFontMetrics metrics(table->font());
+    // What a cell needs beyond its text: the item's own margins and the grid line.
+    const int cellMargin =
+        2 * (table->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table) + 1) + 1;
+    const QString widestCell[TrafficLogDecoder::columnCount] = {
+        QStringLiteral("00:00:00.000"), QStringLiteral("00000.000"),
+        QStringLiteral("Err"),          QString(),
+        QStringLiteral("000"),          QString()};
+    for (int c = 0; c < TrafficLogDecoder::columnCount; ++c) {
+        const int width = std::max(header->sectionSizeHint(c),
+                                   metrics.horizontalAdvance(widestCell[c]) + cellMargin);
+        header->resizeSection(c, width);
+        header->setSectionResizeMode(c, QHeaderView::Interactive);
+    }
+    m_descriptionWidth = header->sectionSize(TrafficLogDecoder::DescColumn);
+    header->setSectionResizeMode(TrafficLogDecoder::FrameColumn, QHeaderView::Stretch);
+}
+
+// Description keeps room for its widest text so far; a very long one is bounded and ends in
+// "...", rather than pushing Frame out of sight.
+void CommsTrafficWindow::FitDescriptionColumn(const TrafficLogDecoder::Row* rows, std::size_t count)
+{
+    ExtendedTableWidget* table = m_ui->trafficTable;
+    const QFontMetrics metrics(table->font());
+    const int cellMargin =
+        2 * (table->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table) + 1) + 1;
+    const int bound = std::max(m_descriptionWidth, 700);
+    int wanted = m_descriptionWidth;
+    for (std::size_t r = 0; r < count && wanted < bound; ++r) {
+        const QString& text = rows[r].cells[TrafficLogDecoder::DescColumn];
+        if (!text.isEmpty())
+            wanted = std::max(wanted, metrics.horizontalAdvance(text) + cellMargin);
+    }
+    wanted = std::min(wanted, bound);
+    if (wanted > m_descriptionWidth) {
+        m_descriptionWidth = wanted;
+        table->horizontalHeader()->resizeSection(TrafficLogDecoder::DescColumn, wanted);
+    }
+}
+
+void CommsTrafficWindow::CardGone()
+{
+    if (!m_comms)
+        return;
+    // Destroying the card access object cancels a read still on its way; its delivery, if
+    // any, finds no card and is dropped.
+    m_comms.reset();
+    m_datalink = nullptr;
+    m_readOutstanding = false;
+    AddStatusRow(QStringLiteral("The card this window was opened for has gone: logging stopped. "
+                                "Open \"Modbus traffic\" again for the card now connected."));
+    FlushLog();
+    m_logFile.reset();
+    m_ui->pauseResumeButton->setEnabled(false);
+    setWindowTitle(QStringLiteral("Modbus traffic (stopped)"));
 }
 
 QString CommsTrafficWindow::LogFilePath() const
@@ -149,7 +216,7 @@ void CommsTrafficWindow::ScheduleRead(int delayMs)
 void CommsTrafficWindow::GetNextChunkOfData()
 {
     // A read taken while paused would only be thrown away, and the card would lose it.
-    if (m_paused || m_readOutstanding)
+    if (m_paused || m_readOutstanding || !m_comms)
         return;
     m_readOutstanding = true;
     boost::future<ByteVec> reply;
@@ -166,6 +233,8 @@ void CommsTrafficWindow::GetNextChunkOfData()
 
 void CommsTrafficWindow::HandleNewData(FuturePtr<ByteVec>::type fut)
 {
+    if (!m_comms)
+        return; // the card has gone: whatever this read brought is not this window's
     m_readOutstanding = false;
     if (!fut)
         return;
@@ -233,6 +302,7 @@ void CommsTrafficWindow::AddTrafficRows(const TrafficLogDecoder::Row* rows, std:
     for (std::size_t r = 0; r < count; ++r)
         WriteLogLine(rows[r].cells, TrafficLogDecoder::columnCount);
     FlushLog();
+    FitDescriptionColumn(rows, count);
 
     // Rows that would be dropped at once never reach the table.
     if (count > std::size_t(maxRows)) {
@@ -314,5 +384,13 @@ void CommsTrafficWindow::on_showInExplorerButton_clicked()
 {
     if (m_logPath.isEmpty())
         return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(m_logPath).absolutePath()));
+    if (QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(m_logPath).absolutePath())))
+        return;
+    // No file manager to show it: say where the file is, in text that can be copied.
+    QMessageBox box(QMessageBox::Information, QString(),
+                    QStringLiteral("The traffic log is stored in:\n") +
+                        QDir::toNativeSeparators(m_logPath),
+                    QMessageBox::Ok, this);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    box.exec();
 }

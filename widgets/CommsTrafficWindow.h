@@ -49,6 +49,13 @@ public:
     void AddStatusRow(const QString& message);
     void SetLoggingPaused(bool pause);
 
+    // The card this window was opened for has gone (another card, the simulated card, another
+    // port): says so in a status row, stops reading for good and lets go of the datalink, so
+    // that no other card's frames reach this window's log. The window stays open with what it
+    // has; Datalink() is null from then on.
+    void CardGone();
+    bool HasCard() const { return m_comms != nullptr; }
+
     bool IsPaused() const { return m_paused; }
     bool ReadOutstanding() const { return m_readOutstanding; }
     const ModbusMasterDatalink* Datalink() const { return m_datalink; }
@@ -72,6 +79,8 @@ private:
     void WriteLogLine(const QString* cells, int count);
     void FlushLog();
     void ScheduleRead(int delayMs);
+    void FitColumns();
+    void FitDescriptionColumn(const TrafficLogDecoder::Row* rows, std::size_t count);
 
     std::unique_ptr<Ui::CommsTrafficWindow> m_ui;
     const ModbusMasterDatalink* m_datalink;
@@ -83,6 +92,7 @@ private:
     // A read is on its way: resuming then must not start a second one.
     bool m_readOutstanding = false;
     int m_rowHeight = 0;
+    int m_descriptionWidth = 0; // what the widest description needs, up to a bound
     // Repaints the table at most this often while rows pour in: painting, not appending, is
     // what a busy log costs.
     QTimer m_repaintTimer;

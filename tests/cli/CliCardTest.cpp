@@ -1,6 +1,8 @@
 // tolvaren-cli's commands against the full simulated card that tolvaren-sim serves on a
 // pseudo-terminal, run as a user runs them.
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 
@@ -362,6 +364,93 @@ TEST_F(CliCardTest, ACardThatStopsAnsweringMidDownloadEndsWithCodeFour)
     m_card.Process().Signal(SIGCONT);
     EXPECT_EQ(failed.exitCode, 4);
     EXPECT_NE(failed.err.find("Failed: No reply from node"), std::string::npos) << failed.err;
+}
+
+// A card served with a fault on its line, steered through the serving program's control pipe.
+class FaultyCard
+{
+public:
+    explicit FaultyCard(const std::string& fault)
+        : m_control(m_folder.path().toStdString() + "/control"),
+          m_card({"--no-pacing", "--fault", fault, "--control", m_control})
+    {
+    }
+    const std::string& Path() const { return m_card.Path(); }
+    void Command(const std::string& line) { WriteFileBytes(m_control, line + "\n"); }
+    // The serving program's counts, as "Stats: requests N, faulted F, ..., held H, ...".
+    std::string Stats()
+    {
+        Command("s");
+        return m_card.Process().LineStartingWith("Stats:").value_or("");
+    }
+    // Waits (bounded) until every reply held back by a fault has gone out on the line.
+    bool NothingHeld()
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline)
+            if (Stats().find(", held 0,") != std::string::npos)
+                return true;
+        return false;
+    }
+
+private:
+    QTemporaryDir m_folder;
+    std::string m_control;
+    ServedCard m_card;
+};
+
+// The number after "key " in a stats line.
+int Count(const std::string& stats, const std::string& key)
+{
+    const std::size_t at = stats.find(key + " ");
+    return at == std::string::npos ? -1 : std::atoi(stats.c_str() + at + key.size() + 1);
+}
+
+TEST(CliFaultyLineTest, ALateReplyLeftOnThePortIsNotTakenByTheNextCommand)
+{
+    FakeSysfs sysfs;
+    FaultyCard card("late-reply ms=400");
+    ASSERT_FALSE(card.Path().empty());
+    CliRun cli;
+    const CliRun::Result lost = cli.Run({"identify", "--port=" + card.Path(), "--timeout=100"});
+    ASSERT_EQ(lost.exitCode, 4) << lost.err;
+    // The reply comes after the command has given up, and waits in the port for the next one.
+    ASSERT_TRUE(card.NothingHeld());
+    card.Command("f none");
+
+    const CliRun::Result next =
+        cli.Run({"read-var", "OutputsToSafeMinutes", "--port", card.Path()});
+    EXPECT_EQ(next.exitCode, 0) << next.err;
+    EXPECT_EQ(next.out, "5.0000\n");
+}
+
+TEST(CliFaultyLineTest, ADownloadAsksAgainForLostRepliesAndCountsThem)
+{
+    FakeSysfs sysfs;
+    QTemporaryDir files;
+    const std::string csvPath = files.path().toStdString() + "/8day.csv";
+    FaultyCard card("no-reply every=100");
+    ASSERT_FALSE(card.Path().empty());
+    CliRun cli;
+    const CliRun::Result done =
+        cli.Run({"download-8day", csvPath, "--port=" + card.Path(), "--timeout=200"});
+    EXPECT_EQ(done.exitCode, 0) << done.err;
+    const int lost = Count(card.Stats(), "faulted");
+    ASSERT_GT(lost, 0);
+    EXPECT_NE(done.err.find("Lost replies asked again: " + std::to_string(lost) + "\n"),
+              std::string::npos)
+        << done.err;
+    EXPECT_NE(done.err.find(" retries)\n"), std::string::npos) << "the progress counts them";
+    const std::string csv = ReadFileBytes(csvPath);
+    EXPECT_GT(std::count(csv.begin(), csv.end(), '\n'), 768);
+
+    // A refusal is an answer, not a lost reply: the download ends at once.
+    FaultyCard refusing("exception every=40");
+    const CliRun::Result refused =
+        cli.Run({"download-8day", csvPath, "--port=" + refusing.Path(), "--timeout=200"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("Failed: node returned an error"), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.err.find("Lost replies"), std::string::npos) << refused.err;
 }
 
 } // namespace

@@ -2,6 +2,10 @@
 
 #include <cstdlib>
 
+#include <unistd.h>
+
+#include <QProcess>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -138,6 +142,25 @@ TEST(CliProgramTest, ACardThatNeverAnswersEndsWithCodeFour)
     EXPECT_EQ(result.exitCode, 4);
     EXPECT_NE(result.err.find("Invalid response from card: No reply from node"), std::string::npos)
         << result.err;
+}
+
+// The program run as a user without rights to the port (the test, as root, drops them for the
+// child) says how to get them, as the port list does.
+TEST(CliProgramTest, APortTheUserMayNotOpenGivesTheDialoutHint)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "runs the program as another user, which needs root";
+    PtyPair port; // root's, closed to other users
+    QProcess cli;
+    cli.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", TOLVAREN_CLI_PROGRAM,
+                          "identify", "--port", QString::fromStdString(port.SlavePath())});
+    ASSERT_TRUE(cli.waitForFinished(30000)) << cli.errorString().toStdString();
+    const std::string err = cli.readAllStandardError().toStdString();
+    EXPECT_EQ(cli.exitCode(), 3) << err;
+    EXPECT_NE(err.find("Requested port is unavailable (error-code 13) - no permission (add the "
+                       "user to the dialout group)"),
+              std::string::npos)
+        << err;
 }
 
 } // namespace

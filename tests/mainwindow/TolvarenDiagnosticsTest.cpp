@@ -10,6 +10,7 @@
 #include <QDesktopWidget>
 #include <QDialog>
 #include <QEventLoop>
+#include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QPixmap>
@@ -43,6 +44,7 @@
 #include "tests/support/FakeCardProtocol.h"
 #include "tests/support/FakeSysfs.h"
 #include "widgets/CommsTrafficWindow.h"
+#include "widgets/ExtendedTableWidget.h"
 #include "tests/support/PtyPair.h"
 
 namespace {
@@ -657,6 +659,56 @@ TEST_F(TolvarenDiagnosticsTest, ADeviceWithoutPointsIsShownInItsTrafficWindowOnl
 
     traffic->close();
     ASSERT_TRUE(RunUntil([&] { return traffic.isNull() && watch.closes > 0; }));
+}
+
+TEST_F(TolvarenDiagnosticsTest, ATrafficWindowKeepsToItsCardAndStopsWhenTheCardFaceGoes)
+{
+    QTemporaryDir dataHome;
+    qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit());
+    PluggedCard plugged(4, 9);
+    // This card's log holds one write of register 7 per read.
+    plugged.card->SetVendorHandler(
+        TolvarenCommsCommon::QEL_GET_TRAFFIC_LOG, [](const ByteVec&, ByteVec& payload) {
+            payload = {2, 0x10, 0, 0, 0, 0, 8, 0x01, 0x06, 0x00, 0x07, 0x00, 0x2A, 0x00, 0x00};
+            return 0;
+        });
+    TolvarenDiagnostics* window = Create();
+    SignalCounter created(window, &TolvarenDiagnostics::CardFaceCreated);
+    SignalCounter refreshed(window, &TolvarenDiagnostics::CardFaceRefreshed);
+    window->Comms()->UseCommsInterface(plugged.card);
+    ASSERT_TRUE(created.Wait());
+
+    // Opened for this card, as the card face's "Modbus traffic" opens it.
+    QPointer<CommsTrafficWindow> traffic = new CommsTrafficWindow(*window->Datalink(), nullptr);
+    ASSERT_TRUE(RunUntil([&] { return traffic->Table()->rowCount() > 2; }));
+    const QString logPath = traffic->LogFilePath();
+    ASSERT_FALSE(logPath.isEmpty());
+
+    // Unplugged: the card face goes, and the window says it has stopped.
+    plugged.card->SetDropAllReplies(true);
+    ASSERT_TRUE(WaitForStatus(window, QStringLiteral("Using COM0, waiting for card...")));
+    EXPECT_FALSE(traffic->HasCard());
+    EXPECT_EQ(traffic->Datalink(), nullptr);
+    const int last = traffic->Table()->rowCount() - 1;
+    EXPECT_TRUE(traffic->Table()
+                    ->item(last, TrafficLogDecoder::DescColumn)
+                    ->text()
+                    .startsWith(QStringLiteral("The card this window was opened for has gone")));
+    const auto read = [&] {
+        QFile file(logPath);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+    };
+    const QByteArray logged = read();
+
+    // The simulated card answers now; several polls later its log has reached no one.
+    QTest::keyClick(window, Qt::Key_F12, Qt::ControlModifier);
+    ASSERT_TRUE(created.Wait());
+    ASSERT_TRUE(refreshed.Wait(3));
+    EXPECT_EQ(read(), logged);
+    EXPECT_TRUE(logged.contains("01 06 00 07 00 2a"));
+    EXPECT_FALSE(logged.contains("01 04 00 00 00")) << "the simulated card's frame";
+    EXPECT_EQ(traffic->Table()->rowCount(), last + 1);
+    delete traffic.data();
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 #include <QClipboard>
 #include <QFile>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
@@ -249,6 +251,55 @@ TEST_F(TrafficWindowTest, AReplyArrivingWhilePausedKeepsTheStreamInStep)
                                 waitMs));
     for (int row = rowsBefore; row < window->Table()->rowCount(); ++row)
         EXPECT_NE(Cell(*window, row, TrafficLogDecoder::TypeColumn), "Err") << row;
+    delete window.data();
+}
+
+// A wide window gives its spare width to Frame; every header and description stays readable.
+TEST_F(TrafficWindowTest, FrameTakesTheSpareWidthAndHeadersFit)
+{
+    QPointer<CommsTrafficWindow> window = new CommsTrafficWindow(m_datalink);
+    window->resize(1600, 600);
+    TrafficLogDecoder::Row row;
+    row.cells[TrafficLogDecoder::FrameColumn] = QString("01 10 00 00 00 04 08 ").repeated(3);
+    row.cells[TrafficLogDecoder::DescColumn] =
+        "WriteMultipleRegisters request: reg 0 = 1,  reg 1 = 2";
+    window->AddTrafficRow(row);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.data()));
+
+    QHeaderView* header = window->Table()->horizontalHeader();
+    const QFontMetrics metrics(window->Table()->font());
+    EXPECT_GT(header->sectionSize(TrafficLogDecoder::FrameColumn),
+              metrics.horizontalAdvance(row.cells[TrafficLogDecoder::FrameColumn]));
+    EXPECT_GT(header->sectionSize(TrafficLogDecoder::DescColumn),
+              metrics.horizontalAdvance(row.cells[TrafficLogDecoder::DescColumn]));
+    int widths = 0;
+    for (int c = 0; c < TrafficLogDecoder::columnCount; ++c) {
+        EXPECT_GE(header->sectionSize(c), header->sectionSizeHint(c)) << "header " << c;
+        widths += header->sectionSize(c);
+    }
+    EXPECT_EQ(widths, window->Table()->viewport()->width()) << "no spare width left over";
+    delete window.data();
+}
+
+// Where no file manager can be started, the button says where the log is instead.
+TEST_F(TrafficWindowTest, ShowInExplorerWithoutAFileManagerNamesTheFile)
+{
+    QPointer<CommsTrafficWindow> window = new CommsTrafficWindow(m_datalink);
+    ASSERT_FALSE(window->LogFilePath().isEmpty());
+    QString said;
+    Qt::TextInteractionFlags flags;
+    ModalScript script;
+    script.Then([&](QWidget* box) {
+        said = static_cast<QMessageBox*>(box)->text();
+        flags = static_cast<QMessageBox*>(box)->textInteractionFlags();
+        static_cast<QMessageBox*>(box)->accept();
+    });
+    script.Run([&] { window->findChild<QPushButton*>("showInExplorerButton")->click(); });
+    EXPECT_EQ(script.StepsLeft(), 0) << "the offscreen platform starts no file manager";
+    EXPECT_TRUE(said.endsWith(QDir::toNativeSeparators(window->LogFilePath())))
+        << said.toStdString();
+    EXPECT_TRUE(flags & Qt::TextSelectableByMouse);
     delete window.data();
 }
 
