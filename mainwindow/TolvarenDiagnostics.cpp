@@ -91,10 +91,11 @@ TolvarenDiagnostics::~TolvarenDiagnostics()
     // Graph windows are top-level children of this window that talk to the card through the
     // datalink: they go before it does.
     qDeleteAll(findChildren<GraphWindow*>());
-    // Traffic windows are top-level windows of their own on the same datalink.
+    // Traffic windows are top-level windows of their own on the same datalink; those stopped
+    // when their card went are this window's too.
     for (QWidget* w : QApplication::topLevelWidgets()) {
         auto* traffic = qobject_cast<CommsTrafficWindow*>(w);
-        if (traffic && traffic->Datalink() == m_datalink.get()) {
+        if (traffic && traffic->OpenedOn() == m_datalink.get()) {
             traffic->disconnect(this);
             delete traffic;
         }

@@ -41,7 +41,7 @@ std::int64_t NowMsOfDay()
 
 CommsTrafficWindow::CommsTrafficWindow(ModbusMasterDatalink& datalink, QWidget* parent)
     : QWidget(parent, Qt::Window), m_ui(new Ui::CommsTrafficWindow),
-      m_datalink(&datalink), m_comms(new TolvarenCommsCommon(datalink))
+      m_datalink(&datalink), m_openedOn(&datalink), m_comms(new TolvarenCommsCommon(datalink))
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_QuitOnClose, false);

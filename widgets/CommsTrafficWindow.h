@@ -59,6 +59,9 @@ public:
     bool IsPaused() const { return m_paused; }
     bool ReadOutstanding() const { return m_readOutstanding; }
     const ModbusMasterDatalink* Datalink() const { return m_datalink; }
+    // The datalink the window was opened on, also after CardGone(): whose window it is (only
+    // compared, never used).
+    const ModbusMasterDatalink* OpenedOn() const { return m_openedOn; }
     // Empty when no log file could be opened.
     QString LogFilePath() const;
     ExtendedTableWidget* Table() const;
@@ -84,6 +87,7 @@ private:
 
     std::unique_ptr<Ui::CommsTrafficWindow> m_ui;
     const ModbusMasterDatalink* m_datalink;
+    const ModbusMasterDatalink* const m_openedOn;
     TrafficLogDecoder m_decoder;
     std::vector<TrafficRecord> m_records;
     std::vector<TrafficLogDecoder::Row> m_rows;

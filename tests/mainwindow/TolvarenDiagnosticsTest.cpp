@@ -708,6 +708,9 @@ TEST_F(TolvarenDiagnosticsTest, ATrafficWindowKeepsToItsCardAndStopsWhenTheCardF
     EXPECT_TRUE(logged.contains("01 06 00 07 00 2a"));
     EXPECT_FALSE(logged.contains("01 04 00 00 00")) << "the simulated card's frame";
     EXPECT_EQ(traffic->Table()->rowCount(), last + 1);
+    // The stopped window is still this window's: it goes with it.
+    m_window.reset();
+    EXPECT_TRUE(traffic.isNull());
     delete traffic.data();
 }
 
