@@ -16,14 +16,13 @@ using namespace CalibLogTable;
 
 namespace {
 
-const unsigned numPoints = CalibResults::numPoints;
 // Every input open on the low-range resistance path: the rail through the pull-up.
 const std::uint8_t railPathCode = 4;
 
 std::string ValueRow(const std::string& label, const RawValues& values, double minus, int decimals)
 {
     std::string row = LabelCell(label);
-    for (unsigned i = 0; i < numPoints; ++i)
+    for (unsigned i = 0; i < CalibResults::numPoints; ++i)
         row += ValueCell(values[i] - minus, decimals);
     return row;
 }
@@ -32,7 +31,7 @@ std::string ValueRow(const std::string& label, const CalibResults::PointValues& 
                      int decimals)
 {
     std::string row = LabelCell(label);
-    for (unsigned i = 0; i < numPoints; ++i)
+    for (unsigned i = 0; i < CalibResults::numPoints; ++i)
         row += ValueCell(values[i], decimals);
     return row;
 }
@@ -53,7 +52,7 @@ void InputCardCalibrator::MeasureAllInputs(RawValues& values, std::uint8_t pathC
     const CalibSettings& settings = CalibSettings::Instance();
     m_board.SetConfig(0, pathCode, selection);
     m_sleep(settings.initialSettleMs);
-    for (unsigned i = 0; i < numPoints; ++i) {
+    for (unsigned i = 0; i < CalibResults::numPoints; ++i) {
         m_board.SetConfig(i, pathCode, selection);
         m_sleep(settings.perPointSettleMs);
         values[i] = ReadRawAveraged(m_card, i, m_allowedJitter);
@@ -64,7 +63,7 @@ void InputCardCalibrator::MeasureAllInputs(RawValues& values, std::uint8_t pathC
         // A single quick reading each: a second one after settling shows an input that had not
         // settled, or is noisy.
         m_sleep(settings.initialSettleMs);
-        for (unsigned i = 0; i < numPoints; ++i) {
+        for (unsigned i = 0; i < CalibResults::numPoints; ++i) {
             m_board.SetConfig(i, pathCode, selection);
             VerifyRawReading(VerifiedCard::Input, m_card, i, values[i], m_allowedJitter);
         }
@@ -117,7 +116,7 @@ void InputCardCalibrator::LogTables(int path, double realA, double realB, double
     m_reporter.Log(LineWithValue("Ref B theoretical raw val: \t", theoB));
 
     std::string numbers = LabelCell("Input number:");
-    for (unsigned i = 0; i < numPoints; ++i)
+    for (unsigned i = 0; i < CalibResults::numPoints; ++i)
         numbers += NumberCell(int(i + 1));
     m_reporter.Log(numbers);
     m_reporter.Log(ValueRow("Ref A raw vals:", rawA, 0.0, 1));
@@ -160,10 +159,10 @@ void InputCardCalibrator::StoreInputCalibration(double inductorResistance)
     };
     m_card.BeginCalibrationWrite().get();
     for (std::uint8_t block = 0; block < 4; ++block)
-        write(block, blocks[block].data(), numPoints);
+        write(block, blocks[block].data(), CalibResults::numPoints);
     write(4, &m_railVoltage, 1);
-    write(5, blocks[5].data(), numPoints);
-    write(6, blocks[6].data(), numPoints);
+    write(5, blocks[5].data(), CalibResults::numPoints);
+    write(6, blocks[6].data(), CalibResults::numPoints);
     write(7, &inductor, 1);
     m_card.EndCalibrationWrite().get();
 }

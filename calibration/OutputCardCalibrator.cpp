@@ -19,13 +19,11 @@ using namespace CalibLogTable;
 
 namespace {
 
-const unsigned numPoints = CalibResults::numPoints;
-
 std::string ValueRow(const std::string& label, unsigned first,
                      const std::function<double(unsigned)>& value, int decimals)
 {
     std::string row = LabelCell(label);
-    for (unsigned i = first; i < numPoints; ++i)
+    for (unsigned i = first; i < CalibResults::numPoints; ++i)
         row += ValueCell(value(i), decimals);
     return row;
 }
@@ -102,19 +100,19 @@ void OutputCardCalibrator::GenerateAndMeasure(RawValues& values, std::uint16_t c
                                               const Expected& expected, unsigned first)
 {
     const CalibSettings& settings = CalibSettings::Instance();
-    for (unsigned i = first; i < numPoints; ++i) {
+    for (unsigned i = first; i < CalibResults::numPoints; ++i) {
         m_outputCard.WriteSingleRegister(std::uint16_t(TolvarenCommsCommon::baseRawValue + i), code)
             .get();
     }
     m_sleep(settings.initialSettleMs);
-    for (unsigned i = first; i < numPoints; ++i) {
+    for (unsigned i = first; i < CalibResults::numPoints; ++i) {
         values[i] = ReadRawAveraged(m_inputCard, i, m_allowedJitter);
         m_reporter.theoretical = expected(i);
         m_reporter.ReportValue(i, values[i]);
     }
     if (settings.perPointSettleMs == 0 && settings.sampleDurationMs == 0) {
         m_sleep(settings.initialSettleMs);
-        for (unsigned i = first; i < numPoints; ++i)
+        for (unsigned i = first; i < CalibResults::numPoints; ++i)
             VerifyRawReading(VerifiedCard::Output, m_inputCard, i, values[i], m_allowedJitter);
     }
 }
@@ -136,7 +134,7 @@ void OutputCardCalibrator::CalibrateOutputPath(int path, double realA, double re
         rawB, OutputCodeToWrite(theoB), [&](unsigned i) { return mapping.Map(i, realB); }, first);
 
     RawValues measuredA{}, measuredB{};
-    for (unsigned i = first; i < numPoints; ++i) {
+    for (unsigned i = first; i < CalibResults::numPoints; ++i) {
         measuredA[i] = mapping.RealFromRaw(i, rawA[i]);
         measuredB[i] = mapping.RealFromRaw(i, rawB[i]);
     }
@@ -147,7 +145,7 @@ void OutputCardCalibrator::CalibrateOutputPath(int path, double realA, double re
     m_reporter.Log(LineWithValue("Ref A theoretical raw val: \t", theoA));
     m_reporter.Log(LineWithValue("Ref B theoretical raw val: \t", theoB));
     std::string numbers = LabelCell("Input number:");
-    for (unsigned i = first; i < numPoints; ++i)
+    for (unsigned i = first; i < CalibResults::numPoints; ++i)
         numbers += NumberCell(int(i + 1));
     m_reporter.Log(numbers);
     const auto intercepts = m_results.Intercepts(path);
@@ -173,7 +171,7 @@ void OutputCardCalibrator::StoreOutputCalibration()
         m_results.Intercepts(CurrentPath), m_results.Gradients(CurrentPath)};
     m_outputCard.BeginCalibrationWrite().get();
     for (std::uint8_t block = 0; block < 4; ++block) {
-        const ByteVec bytes = CalibrationBlockBytes(blocks[block].data(), numPoints);
+        const ByteVec bytes = CalibrationBlockBytes(blocks[block].data(), CalibResults::numPoints);
         m_outputCard.WriteCalibrationBlock(block, bytes.data(), bytes.size()).get();
     }
     m_outputCard.EndCalibrationWrite().get();

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QVBoxLayout>
 
+#include "cardui/CardUiHelpers.h"
 #include "cardui/IoPointWidget.h"
 #include "protocol/CPackedVal.h"
 #include "protocol/TolvarenCommsCommon.h"
@@ -23,13 +24,6 @@
 namespace {
 
 const char* const delayFailure = "Failed to change delay: ";
-
-void SetBackground(QWidget* widget, const QColor& colour)
-{
-    QPalette pal = widget->palette();
-    pal.setColor(widget->backgroundRole(), colour);
-    widget->setPalette(pal);
-}
 
 QString ErrorText(const std::exception& e)
 {

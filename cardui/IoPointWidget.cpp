@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPalette>
 
+#include "cardui/CardUiHelpers.h"
 #include "cardui/IoPointFormats.h"
 #include "cardui/RawValueKeys.h"
 #include "protocol/TolvarenSnapshotGatherer.h"
@@ -22,18 +23,6 @@ const char* const offText = "Off";
 template <class T> T At(const std::vector<T>& v, unsigned index, T fallback = T())
 {
     return index < v.size() ? T(v[index]) : fallback;
-}
-
-void SetBackground(QWidget* widget, const QColor& colour)
-{
-    QPalette pal = widget->palette();
-    pal.setColor(widget->backgroundRole(), colour);
-    widget->setPalette(pal);
-}
-
-QString FromUtf8(const std::string& text)
-{
-    return QString::fromUtf8(text.data(), int(text.size()));
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QStringList>
 
+#include "cardui/CardUiHelpers.h"
 #include "cardui/IoPointFormats.h"
 #include "cardui/IoPointWidget.h"
 #include "comms/ExceptionWithString.h"
@@ -29,11 +30,6 @@ namespace {
 // Exception codes the card answers a note write with.
 const unsigned char noteStoreFull = 3;
 const unsigned char noteStoreCorrupt = 4;
-
-QString FromUtf8(const std::string& text)
-{
-    return QString::fromUtf8(text.data(), int(text.size()));
-}
 
 // The number a value label shows: its first word ("12.34 %", "1 (high)", "517 raw"); 0 when
 // there is none.

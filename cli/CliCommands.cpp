@@ -26,11 +26,6 @@
 
 namespace {
 
-QString Text(const std::string& text)
-{
-    return QString::fromUtf8(text.data(), int(text.size()));
-}
-
 std::string CardTypeText(int cardType)
 {
     if (cardType >= 1 && cardType <= 4)
@@ -187,9 +182,9 @@ void CliCommands::Ports()
         for (const SerialPortInfo& port : ports) {
             QJsonObject entry;
             entry["port"] = port.portNumber;
-            entry["device"] = Text(port.devicePath);
-            entry["name"] = Text(port.friendlyName);
-            entry["description"] = Text(port.description);
+            entry["device"] = CardText(port.devicePath);
+            entry["name"] = CardText(port.friendlyName);
+            entry["description"] = CardText(port.description);
             entry["usb"] = port.isUsb;
             list.append(entry);
         }
@@ -236,7 +231,7 @@ void CliCommands::Identify()
         card["cardName"] = cardType >= 1 && cardType <= 4
                                ? QJsonValue(QString::fromLatin1(TolvarenCardName(cardType)))
                                : QJsonValue(QJsonValue::Null);
-        card["firmwareVersion"] = Text(firmware);
+        card["firmwareVersion"] = CardText(firmware);
         card["hardwareRevision"] = hardware;
         card["registerVersion"] = registerVersion;
         card["serialNumber"] = serial;
@@ -286,9 +281,9 @@ void CliCommands::ReadVar()
     }
     if (m_options.json) {
         QJsonObject result;
-        result["name"] = Text(name);
+        result["name"] = CardText(name);
         result["tag"] = value.GetTag();
-        result["value"] = Text(text);
+        result["value"] = CardText(text);
         PrintJson(result);
         return;
     }
@@ -311,8 +306,8 @@ void CliCommands::WriteVar()
     CliInterrupt::StopIfRequested();
     if (m_options.json) {
         QJsonObject result;
-        result["name"] = Text(name);
-        result["written"] = Text(text);
+        result["name"] = CardText(name);
+        result["written"] = CardText(text);
         PrintJson(result);
         return;
     }

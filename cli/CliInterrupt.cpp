@@ -23,11 +23,11 @@ void Say(const char* text)
         return;
 }
 
-void WaitForSignals(sigset_t signals)
+void WaitForSignals(sigset_t signalSet)
 {
     for (;;) {
         int signal = 0;
-        if (::sigwait(&signals, &signal) != 0)
+        if (::sigwait(&signalSet, &signal) != 0)
             continue;
         const bool again = requested.exchange(true);
         switch (currentPhase.load()) {

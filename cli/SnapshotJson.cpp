@@ -10,11 +10,6 @@
 
 namespace {
 
-QString Text(const std::string& text)
-{
-    return QString::fromUtf8(text.data(), int(text.size()));
-}
-
 QJsonValue Number(double value)
 {
     return std::isfinite(value) ? QJsonValue(value) : QJsonValue(QJsonValue::Null);
@@ -45,7 +40,7 @@ QJsonObject Point(const TolvarenSnapshot& s, bool input, unsigned i)
 
     QJsonObject point;
     point["number"] = int(i + 1);
-    point["label"] = Text(At(labels, i));
+    point["label"] = CardText(At(labels, i));
     point["value"] = Number(At(values, i));
     point["raw"] = int(At(raws, i));
     point["profileId"] = int(profileId);
@@ -54,18 +49,18 @@ QJsonObject Point(const TolvarenSnapshot& s, bool input, unsigned i)
     if (s.scalingProfiles) {
         const auto found = s.scalingProfiles->find(profileId);
         if (found != s.scalingProfiles->end()) {
-            profileName = Text(found->second.name);
-            unit = Text(UnitFromProfileName(found->second.name, true));
+            profileName = CardText(found->second.name);
+            unit = CardText(UnitFromProfileName(found->second.name, true));
         }
     }
     point["profile"] = profileName;
     point["unit"] = unit;
-    point["partNumber"] = Text(At(input ? s.inputPartNumbers : s.outputPartNumbers, i));
+    point["partNumber"] = CardText(At(input ? s.inputPartNumbers : s.outputPartNumbers, i));
     point["lowerLimit"] = int(At(input ? s.inputLowerLimits : s.outputLowerLimits, i));
     point["upperLimit"] = int(At(input ? s.inputUpperLimits : s.outputUpperLimits, i));
     point["offset"] = Number(At(input ? s.inputOffsets : s.outputOffsets, i));
     point["date"] = DateValue(At(input ? s.inputDates : s.outputDates, i));
-    point["note"] = Text(At(input ? s.inputNotes : s.outputNotes, i));
+    point["note"] = CardText(At(input ? s.inputNotes : s.outputNotes, i));
     if (input) {
         QJsonObject stats;
         stats["lowTime"] = double(At(s.longTermLowTime, i));
@@ -92,7 +87,7 @@ QJsonObject SnapshotToJson(const TolvarenSnapshot& s)
     card["cardName"] = s.cardType >= 1 && s.cardType <= 4
                            ? QJsonValue(QString::fromLatin1(TolvarenCardName(s.cardType)))
                            : QJsonValue(QJsonValue::Null);
-    card["firmwareVersion"] = Text(s.firmwareVersion);
+    card["firmwareVersion"] = CardText(s.firmwareVersion);
     card["registerVersion"] = int(s.registerVersion);
     card["hardwareRevision"] = int(s.hardwareRevision);
     card["serialNumber"] = int(s.serialNumber);
@@ -104,7 +99,7 @@ QJsonObject SnapshotToJson(const TolvarenSnapshot& s)
     card["notesSupported"] = s.notesSupported;
     card["numControlModules"] = s.numControlModules;
     card["trafficLogSupported"] = s.trafficLogSupported;
-    card["configText"] = Text(s.configText);
+    card["configText"] = CardText(s.configText);
 
     QJsonObject root;
     root["card"] = card;
@@ -130,11 +125,16 @@ QJsonObject SnapshotToJson(const TolvarenSnapshot& s)
         for (const auto& entry : *s.scalingProfiles) {
             QJsonObject profile;
             profile["id"] = entry.first;
-            profile["name"] = Text(entry.second.name);
-            profile["code"] = Text(entry.second.code);
+            profile["name"] = CardText(entry.second.name);
+            profile["code"] = CardText(entry.second.code);
             profiles.append(profile);
         }
     }
     root["scalingProfiles"] = profiles;
     return root;
+}
+
+QString CardText(const std::string& text)
+{
+    return QString::fromUtf8(text.data(), int(text.size()));
 }

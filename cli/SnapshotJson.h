@@ -1,6 +1,9 @@
 #pragma once
 
+#include <string>
+
 #include <QJsonObject>
+#include <QString>
 
 struct TolvarenSnapshot;
 
@@ -16,3 +19,6 @@ struct TolvarenSnapshot;
 //   scalingProfiles  the card's catalogue: id, name, code
 // Values that are not numbers (a NaN sample) are null. Texts are the card's UTF-8.
 QJsonObject SnapshotToJson(const TolvarenSnapshot& snapshot);
+
+// A text the card holds (UTF-8, every byte kept) as a QString.
+QString CardText(const std::string& text);

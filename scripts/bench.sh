@@ -3,7 +3,7 @@
 #   scripts/bench.sh [benchmark name filter]
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-"$ROOT/scripts/setup.sh" --release
+"$ROOT/scripts/setup.sh" --release benchmarks
 for exe in "$ROOT"/build-release/bench/bench_*; do
     [[ -x "$exe" ]] || continue
     if [[ -n "${1:-}" && "$exe" != *"$1"* ]]; then

@@ -12,7 +12,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 PACKAGES=(
-    build-essential cmake ninja-build pkg-config ccache
+    build-essential cmake ninja-build pkg-config ccache lld
     qtbase5-dev qtbase5-dev-tools
     libboost-dev libboost-thread-dev libboost-system-dev libboost-filesystem-dev
     libboost-chrono-dev

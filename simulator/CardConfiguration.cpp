@@ -6,11 +6,10 @@
 
 #include "modbus/ModbusCrc.h"
 #include "simulator/CardBytes.h"
+#include "simulator/ModbusSlaveConstants.h"
 
 namespace {
 
-const int illegalDataAddress = 2;
-const int illegalDataValue = 3;
 const std::size_t readPiece = 128;
 const std::size_t maxWritePiece = 249;
 const std::size_t configStart = 4;

@@ -4,13 +4,12 @@
 #include <cmath>
 
 #include "simulator/CardBytes.h"
+#include "simulator/ModbusSlaveConstants.h"
 
 namespace {
 
-const int illegalDataAddress = 2;
-const int illegalDataValue = 3;
-
-const unsigned char stringTag = 2;
+// The type tag of a text parameter value.
+const unsigned char parameterTextTag = 2;
 const std::size_t maxTextLength = 40;
 const std::size_t enumEntriesPerReply = 2;
 const std::int64_t wavePeriodMs = 20000;
@@ -102,7 +101,7 @@ void AddModuleC(std::vector<CardControlModules::Parameter>& p)
 ByteVec PackedText(const std::string& text)
 {
     ByteVec packed(1 + text.size());
-    packed[0] = stringTag;
+    packed[0] = parameterTextTag;
     std::copy(text.begin(), text.end(), packed.begin() + 1);
     return packed;
 }
@@ -158,7 +157,7 @@ void CardControlModules::AddNamedVariable(const Parameter& p, CardNamedVariables
         const Parameter parameter = p;
         writer = [this, name, isText, parameter](const ByteVec& packed) {
             if (isText) {
-                if (packed.empty() || packed[0] != stringTag || packed.size() - 1 > maxTextLength)
+                if (packed.empty() || packed[0] != parameterTextTag || packed.size() - 1 > maxTextLength)
                     return false;
                 m_values[name] = packed;
                 return true;

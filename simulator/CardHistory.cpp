@@ -4,12 +4,11 @@
 #include <limits>
 
 #include "simulator/CardBytes.h"
+#include "simulator/ModbusSlaveConstants.h"
 #include "simulator/SimulatedPlant.h"
 
 namespace {
 
-const int illegalDataAddress = 2;
-const int illegalDataValue = 3;
 // Where in every 768 stores the power was off.
 const std::int64_t powerGapPhase = 500;
 

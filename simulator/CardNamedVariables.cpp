@@ -5,11 +5,9 @@
 #include <sstream>
 
 #include "simulator/CardBytes.h"
+#include "simulator/ModbusSlaveConstants.h"
 
 namespace {
-
-const int illegalDataAddress = 2;
-const int illegalDataValue = 3;
 
 const unsigned char floatTag = 1;
 const unsigned char stringTag = 2;

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
+#include "simulator/ModbusSlaveConstants.h"
 #include "simulator/VendorCommandFrame.h"
 
 namespace {
 
-const int illegalDataValue = 3;
 const std::size_t headerSize = 7;
 const unsigned char missedType = 1;
 

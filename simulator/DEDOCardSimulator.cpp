@@ -8,13 +8,10 @@
 #include <boost/thread/lock_guard.hpp>
 #include <boost/thread/mutex.hpp>
 
+#include "simulator/ModbusSlaveConstants.h"
 #include "simulator/VendorCommandFrame.h"
 
 namespace {
-
-const int illegalFunction = 1;
-const int illegalDataAddress = 2;
-const int illegalDataValue = 3;
 
 const unsigned numPointsPerDirection = 24;
 const std::uint32_t liveTickMs = 50;

@@ -6,12 +6,10 @@
 #include <boost/chrono/system_clocks.hpp>
 
 #include "simulator/CardBytes.h"
+#include "simulator/ModbusSlaveConstants.h"
 #include "simulator/VendorCommandFrame.h"
 
 namespace {
-
-const int illegalDataValue = 3;
-const unsigned maxRegisterReadQuantity = 125;
 
 // Per-point blocks; outputs' rule-addressed blocks sit 50 above the inputs'.
 const std::uint16_t baseValue = 9000;
@@ -57,14 +55,14 @@ const std::uint16_t outputProfiles[FullCardSimulator::numOutputs] = {
     20, 20, 20, 20, digital, digital, digital, digital, digital, digital, digital, digital};
 
 // What the card's dip switches select, as the card describes them (one reply frame).
-const char configText[] = "KTV-ROLM-73C6E (simulated), serial 1207\n"
+const char fullCardConfigText[] = "KTV-ROLM-73C6E (simulated), serial 1207\n"
                           "Switches 1-5: on off off off off = address 1\n"
                           "Switch 6: off = 115200 baud, 8N1\n"
                           "Switch 7: on = bus termination fitted\n"
                           "24 inputs, 24 outputs";
 const char buildDate[] = "Nov 30 2026 14:05:12";
 
-static_assert(sizeof configText - 1 <= VendorCommandFrame::maxPayload,
+static_assert(sizeof fullCardConfigText - 1 <= VendorCommandFrame::maxPayload,
               "the configuration text fits in one reply");
 
 bool Within(unsigned address, unsigned base, unsigned count)
@@ -260,7 +258,7 @@ void FullCardSimulator::AddVendorCommands()
     });
     SetVendorCommand(22, [this](const ByteVec&, ByteVec& payload, std::int64_t) {
         if (m_model.IsDefault()) {
-            payload.assign(configText, configText + sizeof configText - 1);
+            payload.assign(fullCardConfigText, fullCardConfigText + sizeof fullCardConfigText - 1);
         } else {
             const std::string text = RigCardConfigText();
             payload.assign(text.begin(), text.end());

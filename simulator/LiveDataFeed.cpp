@@ -1,12 +1,11 @@
 #include "simulator/LiveDataFeed.h"
 
 #include "simulator/CardBytes.h"
+#include "simulator/ModbusSlaveConstants.h"
 #include "simulator/SimulatedPlant.h"
 
 namespace {
 
-const int illegalDataAddress = 2;
-const int illegalDataValue = 3;
 // A reply after a gap: the count says 32, the marker and the latest 31 samples.
 const std::int64_t samplesAfterGap = 31;
 const std::int64_t mostSamplesDue = 32;

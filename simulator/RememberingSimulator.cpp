@@ -1,13 +1,8 @@
 #include "simulator/RememberingSimulator.h"
 
+#include "simulator/ModbusSlaveConstants.h"
+
 namespace {
-
-const int illegalFunction = 1;
-const int illegalDataValue = 3;
-
-// The largest register read whose reply fits in one frame (and whose byte count fits in its
-// one byte).
-const unsigned maxRegisterReadQuantity = 125;
 
 unsigned Word(const ByteVec& data, std::size_t offset)
 {

@@ -9,6 +9,7 @@
 #include "cardui/CardDetailsWidget.h"
 #include "cardui/IoPointWidget.h"
 #include "protocol/TolvarenCommsCommon.h"
+#include "tests/cardui/CardFaceTestHelpers.h"
 #include "tests/cardui/CardUiDialogSteps.h"
 #include "tests/protocol/FakeCardRig.h"
 #include "tests/support/CardUiRig.h"
@@ -30,23 +31,9 @@ public slots:
 
 namespace {
 
-QString Text(QWidget* parent, const char* name)
-{
-    auto* label = parent->findChild<QLabel*>(name);
-    EXPECT_NE(label, nullptr) << name;
-    return label ? label->text() : QString();
-}
-
 QColor Background(QWidget* widget)
 {
     return widget->palette().color(QPalette::Active, widget->backgroundRole());
-}
-
-void Gather(TolvarenSnapshotGatherer& gatherer)
-{
-    auto done = gatherer.RefreshSnapshot();
-    ASSERT_TRUE(FutureWait::Ready(done));
-    done.get();
 }
 
 // A card face body on a fake card with protocol contents, after one full gathering.

@@ -29,6 +29,7 @@
 #include "protocol/TolvarenSnapshotGatherer.h"
 #include "simulator/DEDOCardSimulator.h"
 #include "simulator/FullCardSimulator.h"
+#include "tests/cardui/CardFaceTestHelpers.h"
 #include "tests/cardui/CardUiDialogSteps.h"
 #include "tests/protocol/FakeCardRig.h"
 #include "tests/support/CardUiRig.h"
@@ -56,13 +57,6 @@ public slots:
 
 namespace {
 
-QString Text(QWidget* parent, const char* name)
-{
-    auto* label = parent->findChild<QLabel*>(name);
-    EXPECT_NE(label, nullptr) << name;
-    return label ? label->text() : QString();
-}
-
 QStringList EntryTexts(QMenu* menu)
 {
     QStringList texts;
@@ -78,13 +72,6 @@ QAction* Entry(QMenu* menu, const QString& text)
             return action;
     }
     return nullptr;
-}
-
-void Gather(TolvarenSnapshotGatherer& gatherer)
-{
-    auto done = gatherer.RefreshSnapshot();
-    ASSERT_TRUE(FutureWait::Ready(done));
-    done.get();
 }
 
 // Each row's texts against the snapshot it was refreshed from.

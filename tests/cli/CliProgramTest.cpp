@@ -19,7 +19,7 @@
 
 namespace {
 
-const std::vector<std::string> commands = {
+const std::vector<std::string> everyCommand = {
     "ports",      "identify",   "dump",          "save-config", "restore-config",
     "export-csv", "import-csv", "download-8day", "read-var",    "write-var"};
 
@@ -28,7 +28,7 @@ TEST(CliProgramTest, HelpNamesEveryCommandAndEachCommandHasItsOwn)
     CliRun cli;
     const CliRun::Result help = cli.Run({"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    for (const std::string& command : commands) {
+    for (const std::string& command : everyCommand) {
         EXPECT_NE(help.out.find("  " + command), std::string::npos) << command;
         const CliRun::Result own = cli.Run({command, "--help"});
         EXPECT_EQ(own.exitCode, 0) << command;

@@ -9,13 +9,12 @@
 #include "comms/SerialPlatform.h"
 #include "tests/support/FakeSysfs.h"
 #include "tests/support/PtyPair.h"
+#include "tests/support/TestPace.h"
 #include "tests/support/WaitUntil.h"
 
 namespace {
 
-const boost::chrono::seconds generous(10);
-
-SerialPortSettings Com(int port)
+SerialPortSettings PortSettings(int port)
 {
     SerialPortSettings s;
     s.port = port;
@@ -123,7 +122,7 @@ TEST_F(AutoReconnectSerialCommsTest, AutomaticChoiceTakesTheOneUsbAdapterBesideA
 {
     sysfs.AddUart(0, builtIn.SlavePath());
     sysfs.AddUsbAdapter("ttyUSB0", usbA.SlavePath(), "FT232R USB UART");
-    AutoReconnectSerialComms comms(&feedback, Com(0));
+    AutoReconnectSerialComms comms(&feedback, PortSettings(0));
     comms.ConnectDataReceived([&](ByteVec& b) { sink.Take(b); });
     ASSERT_TRUE(feedback.WaitForCount(1));
     EXPECT_EQ(feedback.Events()[0], "up 200");
@@ -143,7 +142,7 @@ TEST_F(AutoReconnectSerialCommsTest, TwoAdaptersNeedTheUserUntilOneIsUnplugged)
 {
     sysfs.AddUsbAdapter("ttyUSB0", usbA.SlavePath(), "FT232R USB UART");
     sysfs.AddUsbAdapter("ttyUSB1", usbB.SlavePath(), "CP2102 USB to UART Bridge Controller");
-    AutoReconnectSerialComms comms(&feedback, Com(0));
+    AutoReconnectSerialComms comms(&feedback, PortSettings(0));
     ASSERT_TRUE(WaitUntil([&] { return comms.ManyPortsAvailable(); }));
     EXPECT_FALSE(comms.IsCommsUp());
     EXPECT_TRUE(feedback.Events().empty());
@@ -159,7 +158,7 @@ TEST_F(AutoReconnectSerialCommsTest, AbsentConfiguredPortIsOpenedOnceItAppears)
 {
     // Another port present is never considered.
     sysfs.AddUsbAdapter("ttyUSB0", usbA.SlavePath(), "FT232R USB UART");
-    AutoReconnectSerialComms comms(&feedback, Com(7));
+    AutoReconnectSerialComms comms(&feedback, PortSettings(7));
     EXPECT_EQ(comms.GetConfiguredCommPort(), 7);
     EXPECT_FALSE(comms.IsCommsUp());
     sysfs.AddUart(6, builtIn.SlavePath());
@@ -171,7 +170,7 @@ TEST_F(AutoReconnectSerialCommsTest, AbsentConfiguredPortIsOpenedOnceItAppears)
 TEST_F(AutoReconnectSerialCommsTest, PulledPortGoesDownOnceAndComesBackUp)
 {
     sysfs.AddUsbAdapter("ttyUSB0", usbA.SlavePath(), "FT232R USB UART");
-    AutoReconnectSerialComms comms(&feedback, Com(200));
+    AutoReconnectSerialComms comms(&feedback, PortSettings(200));
     comms.ConnectDataReceived([&](ByteVec& b) { sink.Take(b); });
     ASSERT_TRUE(feedback.WaitForCount(1));
 
@@ -198,7 +197,7 @@ TEST_F(AutoReconnectSerialCommsTest, ChangingThePortClosesTheOldOneWithoutAReaso
 {
     sysfs.AddUart(0, builtIn.SlavePath());
     sysfs.AddUart(1, usbA.SlavePath());
-    AutoReconnectSerialComms comms(&feedback, Com(1));
+    AutoReconnectSerialComms comms(&feedback, PortSettings(1));
     ASSERT_TRUE(feedback.WaitForCount(1));
     comms.SetCommPort(1);
     comms.SetCommPort(2);
@@ -212,7 +211,7 @@ TEST_F(AutoReconnectSerialCommsTest, ChangingThePortClosesTheOldOneWithoutAReaso
 TEST_F(AutoReconnectSerialCommsTest, SubstituteTakesThePortsPlaceAndIsForwardedOnce)
 {
     sysfs.AddUart(0, builtIn.SlavePath());
-    AutoReconnectSerialComms comms(&feedback, Com(1));
+    AutoReconnectSerialComms comms(&feedback, PortSettings(1));
     comms.ConnectDataReceived([&](ByteVec& b) { sink.Take(b); });
     ASSERT_TRUE(feedback.WaitForCount(1));
 
@@ -252,7 +251,7 @@ TEST_F(AutoReconnectSerialCommsTest, ReceiverThatTransmitsUnderItsOwnLockNeverDe
 {
     // The Modbus datalink holds its lock while it transmits, and takes it in its data slot.
     sysfs.AddUart(0, builtIn.SlavePath());
-    AutoReconnectSerialComms comms(&feedback, Com(1));
+    AutoReconnectSerialComms comms(&feedback, PortSettings(1));
     boost::mutex receiverLock;
     std::size_t received = 0;
     comms.ConnectDataReceived([&](ByteVec& b) {

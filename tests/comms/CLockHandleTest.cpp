@@ -10,7 +10,7 @@
 
 namespace {
 
-std::string ErrorText(const boost::function<void()>& action)
+std::string LockErrorText(const boost::function<void()>& action)
 {
     try {
         action();
@@ -66,19 +66,19 @@ TEST(CLockHandleTest, GuardLeftReleasedRestoresOnDestruction)
 TEST(CLockHandleTest, MisuseIsReportedWithThreadsAndDepth)
 {
     CLockHandle lock;
-    EXPECT_EQ(ErrorText([&] { lock.Unlock(); }),
+    EXPECT_EQ(LockErrorText([&] { lock.Unlock(); }),
               "Cannot unlock lock-handle as refcount <= 0 (CurrentThread = " +
                   std::to_string(CLockHandle::CurrentThreadId()) +
                   ", OwnerThread = 0, RefCount = 0).");
     CBriefUnlock guard(lock);
-    EXPECT_EQ(ErrorText([&] { guard.BriefUnlock(); }).rfind(
+    EXPECT_EQ(LockErrorText([&] { guard.BriefUnlock(); }).rfind(
                   "Cannot brief-unlock since lock is not owned by calling thread. (", 0),
               0u);
 
     lock.Lock();
     const unsigned long owner = CLockHandle::CurrentThreadId();
     auto foreign = boost::async(boost::launch::async, [&] {
-        return std::make_pair(ErrorText([&] { lock.Unlock(); }), CLockHandle::CurrentThreadId());
+        return std::make_pair(LockErrorText([&] { lock.Unlock(); }), CLockHandle::CurrentThreadId());
     }).get();
     EXPECT_EQ(foreign.first, "Cannot unlock lock-handle as not locked by calling thread "
                              "(CurrentThread = " + std::to_string(foreign.second) +
@@ -115,7 +115,7 @@ TEST(CLockHandleTest, ForeignUnlockReportsAConsistentOwnerAndDepth)
                              ", RefCount = ";
     int reports = 0;
     while (!done || reports == 0) {
-        const std::string text = ErrorText([&] { lock.Unlock(); });
+        const std::string text = LockErrorText([&] { lock.Unlock(); });
         ++reports;
         if (text != nobody && text != held + "1)." && text != held + "2).")
             ADD_FAILURE() << text;

@@ -8,10 +8,9 @@
 
 #include "comms/ExceptionWithString.h"
 #include "comms/OneShotTimer.h"
+#include "tests/support/TestPace.h"
 
 namespace {
-
-const boost::chrono::seconds generous(10);
 
 TEST(OneShotTimerTest, HandlerRunsOnTheTimersThreadWithSuccess)
 {

@@ -12,11 +12,10 @@
 #include "comms/SerialCommsThread.h"
 #include "tests/support/FakeSysfs.h"
 #include "tests/support/PtyPair.h"
+#include "tests/support/TestPace.h"
 #include "tests/support/WaitUntil.h"
 
 namespace {
-
-const boost::chrono::seconds generous(10 * TestPaceFactor);
 
 SerialPortSettings Com(int port, int parity = 0, int stopBits = 1, int baud = 115200)
 {

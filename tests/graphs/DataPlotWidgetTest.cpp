@@ -1,6 +1,7 @@
 #include "graphs/DataPlotWidget.h"
 
 #include "graphs/DataPlotRenderer.h"
+#include "tests/support/EventLoopWait.h"
 
 #include <QAction>
 #include <QApplication>
@@ -23,18 +24,6 @@
 #include <functional>
 
 namespace {
-
-bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 class DataPlotWidgetTest : public ::testing::Test
 {

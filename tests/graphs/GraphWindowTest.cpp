@@ -29,26 +29,13 @@
 #include "simulator/DEDOCardSimulator.h"
 #include "tests/cardui/CardUiDialogSteps.h"
 #include "tests/protocol/FakeCardRig.h"
+#include "tests/support/EventLoopWait.h"
 #include "tests/support/FileSizeLimit.h"
 
 using Tolvaren::Input;
 using Tolvaren::Output;
 
 namespace {
-
-bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        // Windows delete themselves with deleteLater(), which processEvents() leaves alone.
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-    return true;
-}
 
 // Runs the event loop for a while, for checks that something does not happen.
 void ProcessEventsFor(int ms)

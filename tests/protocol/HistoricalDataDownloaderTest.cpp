@@ -21,6 +21,7 @@
 #include "protocol/HistoricalDataDownloader.h"
 #include "protocol/ProtocolBytes.h"
 #include "tests/protocol/FakeCardRig.h"
+#include "tests/support/ExpectThrowText.h"
 #include "tests/support/FutureWait.h"
 #include "tests/support/WaitUntil.h"
 
@@ -111,12 +112,6 @@ struct DownloadRig : FakeCardRig
         return lines;
     }
 };
-
-// Errors are thrown with boost::throw_exception, which wraps them.
-template <class E> const std::type_info& Thrown()
-{
-    return typeid(boost::wrapexcept<E>);
-}
 
 // A row of the type-3 card: the time, then the 15 points' cells, empty unless given.
 std::string Row(const std::string& time, std::map<unsigned, std::string> cells)

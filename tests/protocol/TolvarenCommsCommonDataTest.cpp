@@ -9,6 +9,7 @@
 #include "protocol/ProtocolBytes.h"
 #include "protocol/TolvarenCommsCommon.h"
 #include "tests/protocol/FakeCardRig.h"
+#include "tests/support/ExpectThrowText.h"
 
 using namespace Tolvaren;
 
@@ -20,12 +21,6 @@ ByteVec Floats(unsigned char count, std::vector<float> values)
     for (float v : values)
         ProtocolBytes::AppendFloatBE(bytes, v);
     return bytes;
-}
-
-// Errors are thrown with boost::throw_exception, which wraps them.
-template <class E> const std::type_info& Thrown()
-{
-    return typeid(boost::wrapexcept<E>);
 }
 
 // A sample payload and what becomes of it: the samples, or an error of this type and text.

@@ -7,16 +7,11 @@
 #include <gtest/gtest.h>
 
 #include "modbus/ModbusCrc.h"
+#include "tests/serialpeer/Framed.h"
 
 namespace {
 
 using Fault = FaultInjector::Fault;
-
-ByteVec Framed(ByteVec bytes)
-{
-    AppendModbusCrc(bytes);
-    return bytes;
-}
 
 TEST(FaultInjectorTest, FaultTextsAreParsedOrRefusedWithTheReason)
 {

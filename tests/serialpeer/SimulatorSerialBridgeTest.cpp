@@ -8,17 +8,12 @@
 #include "modbus/ModbusCrc.h"
 #include "simulator/DEDOCardSimulator.h"
 #include "simulator/SimulatorSerialBridge.h"
+#include "tests/serialpeer/Framed.h"
 #include "tests/serialpeer/LibmodbusPeer.h"
 #include "tests/support/FakeSysfs.h"
 #include "tests/support/PtyPair.h"
 
 namespace {
-
-ByteVec Framed(ByteVec bytes)
-{
-    AppendModbusCrc(bytes);
-    return bytes;
-}
 
 ByteVec Join(std::initializer_list<ByteVec> parts)
 {

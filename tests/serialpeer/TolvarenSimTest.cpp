@@ -16,6 +16,7 @@
 #include "modbus/ModbusCrc.h"
 #include "modbus/ModbusMasterDatalink.h"
 #include "protocol/TolvarenSnapshotGatherer.h"
+#include "tests/serialpeer/Framed.h"
 #include "tests/serialpeer/LibmodbusPeer.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FakeSysfs.h"
@@ -95,12 +96,6 @@ public:
 private:
     int m_fd;
 };
-
-ByteVec Framed(ByteVec bytes)
-{
-    AppendModbusCrc(bytes);
-    return bytes;
-}
 
 TEST(TolvarenSimTest, TheToolGathersTheServedCardWhichStopsOnSigterm)
 {

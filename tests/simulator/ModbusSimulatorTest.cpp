@@ -6,10 +6,9 @@
 
 #include "simulator/RememberingSimulator.h"
 #include "tests/simulator/SimulatorClient.h"
+#include "tests/support/TestPace.h"
 
 namespace {
-
-const boost::chrono::seconds generous(10);
 
 // A slave whose answer is scripted by the test; it remembers the thread that asked.
 class ScriptedSimulator : public ModbusSimulator

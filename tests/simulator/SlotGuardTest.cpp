@@ -7,10 +7,9 @@
 #include <gtest/gtest.h>
 
 #include "simulator/SlotGuard.h"
+#include "tests/support/TestPace.h"
 
 namespace {
-
-const boost::chrono::seconds generous(10);
 
 TEST(SlotGuardTest, CloseWaitsForTheCallInProgressAndStopsLaterOnes)
 {

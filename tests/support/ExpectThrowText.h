@@ -1,6 +1,9 @@
 #pragma once
 
 #include <string>
+#include <typeinfo>
+
+#include <boost/throw_exception.hpp>
 
 #include <gtest/gtest.h>
 
@@ -14,3 +17,9 @@
             EXPECT_EQ(std::string(e_.what()), std::string(text));                                  \
         }                                                                                          \
     } while (0)
+
+// Errors are thrown with boost::throw_exception, which wraps them: the type a catch-all sees.
+template <class E> const std::type_info& Thrown()
+{
+    return typeid(boost::wrapexcept<E>);
+}

@@ -3,12 +3,11 @@
 #include <boost/thread/lock_guard.hpp>
 #include <boost/thread/lock_types.hpp>
 
+#include "simulator/ModbusSlaveConstants.h"
 #include "simulator/VendorCommandFrame.h"
 
 namespace {
 
-const int illegalFunction = 1;
-const int illegalDataValue = 3;
 const int deviceFailure = 4;
 
 } // namespace

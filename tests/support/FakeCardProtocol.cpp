@@ -7,14 +7,11 @@
 #include <boost/thread/mutex.hpp>
 
 #include "protocol/TolvarenCommsCommon.h"
+#include "simulator/ModbusSlaveConstants.h"
 
 using namespace Tolvaren;
 
 namespace {
-
-const int illegalFunction = 1;
-const int illegalDataAddress = 2;
-const int illegalDataValue = 3;
 
 ByteVec Text(const std::string& text, std::size_t length)
 {
