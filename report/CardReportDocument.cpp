@@ -23,6 +23,8 @@ namespace {
 const int digitalProfileId = 0xFFFF;
 // The graphs' size on the page, in CSS pixels (1/96 in).
 const int graphWidth = 760, graphHeight = 190;
+// Qt's PNG writer maps this to zlib level 1.
+const int pngQuality = 80;
 
 // Card text as HTML text: never markup; line breaks of a note kept.
 QString Esc(const QString& text)
@@ -39,14 +41,18 @@ QString Number(const QJsonValue& value, int digits = 6)
 
 QString Row(const QString& name, const QString& valueHtml)
 {
-    return "<tr><th align=\"left\">" + Esc(name) + "</th><td>" + valueHtml + "</td></tr>\n";
+    return "<tr><th align=\"left\" valign=\"top\" bgcolor=\"#e8e8e8\">" + Esc(name) +
+           "</th><td valign=\"top\">" + valueHtml + "</td></tr>\n";
 }
 
 QString Cells(const QStringList& texts, const char* tag = "td")
 {
     QString row = "<tr>";
     for (const QString& text : texts)
-        row += QStringLiteral("<%1>%2</%1>").arg(QLatin1String(tag), Esc(text));
+        row += QStringLiteral("<%1%2>%3</%1>")
+                   .arg(QLatin1String(tag),
+                        tag[1] == 'h' ? QLatin1String(" bgcolor=\"#e8e8e8\"") : QLatin1String(""),
+                        Esc(text));
     return row + "</tr>\n";
 }
 
@@ -71,15 +77,15 @@ QString TypeOfPoints(const QJsonArray& points)
     return QStringLiteral("Digital");
 }
 
-const char* const styleSheet =
+const char* const headingStyle =
+    "h1 { font-size: 14pt; } h2 { font-size: 11pt; margin-top: 12px; } h3 { font-size: 9pt; }\n";
+// The HTML file's own: a browser prints it as the PDF looks.
+const char* const fileStyle =
     "body { font-family: 'DejaVu Sans', 'Liberation Sans', Arial, sans-serif; font-size: 8pt; }\n"
-    "h1 { font-size: 14pt; } h2 { font-size: 11pt; margin-top: 12px; } h3 { font-size: 9pt; }\n"
-    "table { border-collapse: collapse; }\n"
-    "th { background-color: #e8e8e8; }\n"
-    "th, td { vertical-align: top; }\n"
     "thead { display: table-header-group; }\n"
     "tr { page-break-inside: avoid; }\n"
-    "img { max-width: 100%; }\n";
+    "img { max-width: 100%; }\n"
+    "@page { size: landscape; }\n";
 
 } // namespace
 
@@ -297,11 +303,13 @@ QString CardReportDocument::HtmlText() const
         QByteArray png;
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
-        graphs[std::size_t(p)].save(&buffer, "PNG");
+        // zlib's fastest levels: the plots are mostly black, and the default level costs
+        // several times the time for a few per cent of size.
+        graphs[std::size_t(p)].save(&buffer, "PNG", pngQuality);
         return QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png.toBase64());
     });
     return "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>" + Esc(title) +
-           "</title>\n<style>\n" + styleSheet + "@page { size: landscape; }\n</style>\n</head>\n"
+           "</title>\n<style>\n" + headingStyle + fileStyle + "</style>\n</head>\n"
            "<body>\n" + body + "</body>\n</html>\n";
 }
 
@@ -324,7 +332,9 @@ QByteArray CardReportDocument::PdfBytes(Paper paper, int* pageCount) const
 
         QTextDocument document;
         document.documentLayout()->setPaintDevice(&writer);
-        document.setDefaultStyleSheet(QString::fromLatin1(styleSheet));
+        // Headings only: rules that match every cell cost more than the rest of the layout, so
+        // cells carry their look in attributes.
+        document.setDefaultStyleSheet(QString::fromLatin1(headingStyle));
         QFont font(QStringLiteral("DejaVu Sans"));
         font.setPointSizeF(8);
         // No ligatures: "fl" in a label must come out of the PDF as two letters, so that a
@@ -352,6 +362,8 @@ QByteArray CardReportDocument::PdfBytes(Paper paper, int* pageCount) const
             painter.translate(0, -i * body.height());
             QAbstractTextDocumentLayout::PaintContext context;
             context.clip = QRectF(0, i * body.height(), body.width(), body.height());
+            // A table's frame is drawn to its end: the page's part only, never over the footer.
+            painter.setClipRect(context.clip);
             document.documentLayout()->draw(&painter, context);
             painter.restore();
             const QRectF footer(0, body.height(), body.width(), footerHeight);
