@@ -46,9 +46,9 @@ void Make(benchmark::State& state, bool graphs, const char* file)
     int pages = 0;
     for (auto _ : state) {
         context.made = QDateTime::currentDateTime();
-        const CardReportDocument document(
-            BuildReportData(reading, context),
-            graphs ? CardReportDocument::DrawGraphs(reading, Graph) : std::vector<QImage>());
+        const CardReportDocument document(BuildReportData(reading, context),
+                                          graphs ? CardReportDocument::DrawGraphs(reading, Graph)
+                                                 : std::vector<QImage>());
         pages = document.Write(path, CardReportDocument::A4);
     }
     state.counters["pages"] = pages;

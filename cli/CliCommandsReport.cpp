@@ -69,8 +69,7 @@ void CliCommands::Report()
     if (!m_options.asFound.empty()) {
         context.asFound = ReadAsFound(m_options.asFound);
         context.asFoundSource = "the reading in " + FromArgument(m_options.asFound);
-        const QString made =
-            context.asFound.value("report").toObject().value("made").toString();
+        const QString made = context.asFound.value("report").toObject().value("made").toString();
         if (!made.isEmpty())
             context.asFoundSource += ", made " + made;
     }
@@ -115,8 +114,7 @@ void CliCommands::Report()
     int pages = 0;
     try {
         CliInterrupt::Scope finishing(CliInterrupt::Finishing);
-        const CardReportDocument document(data,
-                                          CardReportDocument::DrawGraphs(reading, painter));
+        const CardReportDocument document(data, CardReportDocument::DrawGraphs(reading, painter));
         pages = document.Write(name, m_options.paper == "letter" ? CardReportDocument::Letter
                                                                  : CardReportDocument::A4);
     } catch (const FileWriteError& e) {

@@ -134,8 +134,8 @@ QJsonArray FindChanges(const QJsonObject& asFound, const QJsonObject& asLeft)
     for (const char* direction : {"inputs", "outputs"}) {
         const QJsonArray found = asFound.value(direction).toArray();
         const QJsonArray left = asLeft.value(direction).toArray();
-        const QString name = direction[0] == 'i' ? QStringLiteral("Input %1")
-                                                 : QStringLiteral("Output %1");
+        const QString name =
+            direction[0] == 'i' ? QStringLiteral("Input %1") : QStringLiteral("Output %1");
         for (int i = 0; i < left.size(); ++i) {
             const QJsonObject point = left[i].toObject();
             const QJsonObject before = i < found.size() ? found[i].toObject() : QJsonObject();

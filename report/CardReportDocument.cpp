@@ -101,9 +101,8 @@ CardReportDocument::Format CardReportDocument::FormatOfFile(const QString& fileN
         return Pdf;
     if (suffix == "html" || suffix == "htm")
         return Html;
-    boost::throw_exception(
-        ExceptionWithString("the report's file name must end in .pdf or .html: " +
-                            fileName.toStdString()));
+    boost::throw_exception(ExceptionWithString(
+        "the report's file name must end in .pdf or .html: " + fileName.toStdString()));
 }
 
 std::vector<QImage> CardReportDocument::DrawGraphs(const CardReading& reading,
@@ -141,7 +140,8 @@ QString CardReportDocument::Body(const std::function<QString(int)>& imageSource)
     html += "<table id=\"header\" cellspacing=\"0\" cellpadding=\"2\">\n";
     const QDateTime made = QDateTime::fromString(report.value("made").toString(), Qt::ISODate);
     html += Row("Date and time", Esc(made.toString("yyyy-MM-dd hh:mm:ss")));
-    html += Row("Tool version", Esc("Tolvaren Diagnostics " + report.value("toolVersion").toString()));
+    html +=
+        Row("Tool version", Esc("Tolvaren Diagnostics " + report.value("toolVersion").toString()));
     html += Row("Port", Esc(report.value("port").toString()));
     html += Row("Card type", Esc(cardName));
     html += Row("Serial number", Esc(Number(card.value("serialNumber"))));
@@ -152,8 +152,8 @@ QString CardReportDocument::Body(const std::function<QString(int)>& imageSource)
                 Esc(QString::number(card.value("boardVoltage").toDouble(), 'f', 1) + " V"));
     html += Row("Health", Esc(card.value("healthy").toBool() ? "HEALTHY" : "FAULT"));
     html += Row("Calibrated", Esc(card.value("calibrated").toBool() ? "yes" : "NOT calibrated"));
-    html += Row("Reset flag", Esc(card.value("resetOccurred").toBool() ? "Reset has occurred"
-                                                                       : "No reset"));
+    html += Row("Reset flag",
+                Esc(card.value("resetOccurred").toBool() ? "Reset has occurred" : "No reset"));
     const QString configText = card.value("configText").toString();
     if (!configText.trimmed().isEmpty())
         html += Row("Dip-switch configuration", Esc(configText));
@@ -172,7 +172,8 @@ QString CardReportDocument::Body(const std::function<QString(int)>& imageSource)
         html += Row("Delay until remaining outputs off",
                     Esc(Number(watchdog.value("outputsOffDelaySeconds")) + " seconds"));
         if (card.value("registerVersion").toInt() >= 10)
-            html += Row("SoftDog delay", Esc(Number(watchdog.value("softDogMinutes")) + " minutes"));
+            html +=
+                Row("SoftDog delay", Esc(Number(watchdog.value("softDogMinutes")) + " minutes"));
         html += Row("Outputs type", Esc(TypeOfPoints(outputs)));
         int overridden = 0;
         for (const QJsonValue p : outputs)
@@ -209,8 +210,8 @@ QString CardReportDocument::Body(const std::function<QString(int)>& imageSource)
             html += Cells({PointName(input, p.value("number").toInt()), p.value("label").toString(),
                            p.value("partNumber").toString(), profile, Number(p.value("value")),
                            Number(p.value("raw")), Number(p.value("lowerLimit")),
-                           Number(p.value("upperLimit")), Number(p.value("offset")), override,
-                           safe, p.value("date").toString(), p.value("note").toString()});
+                           Number(p.value("upperLimit")), Number(p.value("offset")), override, safe,
+                           p.value("date").toString(), p.value("note").toString()});
         }
     }
     html += "</tbody></table>\n";
@@ -238,13 +239,14 @@ QString CardReportDocument::Body(const std::function<QString(int)>& imageSource)
         html += "<h2>Control modules</h2>\n";
         for (const QJsonValue m : modules) {
             const QJsonObject module = m.toObject();
-            html += "<h3>" + Esc(module.value("name").toString()) + "</h3>\n" + TableStart("module");
+            html +=
+                "<h3>" + Esc(module.value("name").toString()) + "</h3>\n" + TableStart("module");
             html += "<thead>" + Cells({"Parameter", "Value", "Unit"}, "th") + "</thead>\n<tbody>\n";
             for (const QJsonValue p : module.value("parameters").toArray()) {
                 const QJsonObject parameter = p.toObject();
-                html += Cells({parameter.value("name").toString(),
-                               parameter.value("value").toString(),
-                               parameter.value("unit").toString()});
+                html +=
+                    Cells({parameter.value("name").toString(), parameter.value("value").toString(),
+                           parameter.value("unit").toString()});
             }
             html += "</tbody></table>\n";
         }
@@ -309,8 +311,10 @@ QString CardReportDocument::HtmlText() const
         return QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png.toBase64());
     });
     return "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>" + Esc(title) +
-           "</title>\n<style>\n" + headingStyle + fileStyle + "</style>\n</head>\n"
-           "<body>\n" + body + "</body>\n</html>\n";
+           "</title>\n<style>\n" + headingStyle + fileStyle +
+           "</style>\n</head>\n"
+           "<body>\n" +
+           body + "</body>\n</html>\n";
 }
 
 QByteArray CardReportDocument::PdfBytes(Paper paper, int* pageCount) const

@@ -25,9 +25,9 @@ public:
 
     // Draws one point's 8-day graph: samples oldest first (NaN a gap), the seconds between them,
     // the local time of the newest, the axis title.
-    using GraphPainter = std::function<QImage(const std::vector<float>& samples,
-                                              double secondsPerSample, const QDateTime& newest,
-                                              const QString& title)>;
+    using GraphPainter =
+        std::function<QImage(const std::vector<float>& samples, double secondsPerSample,
+                             const QDateTime& newest, const QString& title)>;
 
     // data: BuildReportData's. graphs: one per point, inputs first, or none.
     CardReportDocument(QJsonObject data, std::vector<QImage> graphs);

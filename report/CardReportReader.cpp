@@ -28,8 +28,7 @@ const std::size_t modulePrefixLength = 2;
 // Shares of the progress bar: the gathering, the modules, then the 8-day data.
 const float gatheredWithout = 90, gatheredWith = 15, modulesDoneWith = 20;
 
-template <typename Read>
-auto Retried(Read read) -> decltype(read().get())
+template <typename Read> auto Retried(Read read) -> decltype(read().get())
 {
     for (unsigned attempt = 0;; ++attempt) {
         try {
@@ -187,7 +186,8 @@ void CardReportReader::ReadEightDay(CardReading& reading)
             samples.insert(samples.end(), piece.begin(), piece.end());
         }
     }
-    const float interval = Retried([&] { return comms.ReadNamedVariableAsFloat(intervalVariable); });
+    const float interval =
+        Retried([&] { return comms.ReadNamedVariableAsFloat(intervalVariable); });
     const float age = Retried([&] { return comms.ReadNamedVariableAsFloat(ageVariable); });
     const qint64 intervalMs = Milliseconds(interval);
     if (intervalMs <= 0)

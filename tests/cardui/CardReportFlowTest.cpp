@@ -80,7 +80,7 @@ TEST(CardReportFlowTest, SavesTheReportWithGraphsAndTheChangesSinceTheCardWasFou
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QString html = QString::fromUtf8(file.readAll());
     EXPECT_EQ(html.count("data:image/png;base64,"), 48);
-    EXPECT_TRUE(html.contains("<td>COM7</td>"));
+    EXPECT_TRUE(html.contains(">COM7</td>"));
     EXPECT_TRUE(html.contains("<td>Output 2</td><td>Label</td><td>Output 2</td>"
                               "<td>Valve &lt;V2&gt;</td>"));
 }

@@ -69,14 +69,15 @@ TEST_F(CliReportTest, ReportSinceAnEarlierDumpListsExactlyTheChangesMade)
     const CliRun::Result report =
         Run({"report", File("visit.pdf"), "--as-found", File("found.json"), "--json"});
     ASSERT_EQ(report.exitCode, 0) << report.err;
-    const QJsonObject data = QJsonDocument::fromJson(QByteArray::fromStdString(report.out)).object();
+    const QJsonObject data =
+        QJsonDocument::fromJson(QByteArray::fromStdString(report.out)).object();
     QStringList changes;
     for (const QJsonValue c : data["changes"].toArray())
         changes << c["point"].toString() + "|" + c["field"].toString() + "|" +
                        c["asFound"].toString() + "|" + c["asLeft"].toString();
-    EXPECT_EQ(changes, QStringList({"Input 1|Lower limit|0|-40",
-                                    "Input 5|Label|Input 5|Boiler flow <b>&\"",
-                                    "Output 11|Label|Output 11|Pump 2"}));
+    EXPECT_EQ(changes,
+              QStringList({"Input 1|Lower limit|0|-40", "Input 5|Label|Input 5|Boiler flow <b>&\"",
+                           "Output 11|Label|Output 11|Pump 2"}));
 
     const std::string rows = Squeezed(PdfText(File("visit.pdf"), 0, true));
     const std::size_t section = rows.find("Changesduringthisvisit");

@@ -24,8 +24,8 @@
 namespace {
 
 // Texts a label or a note may hold that mean something in HTML; each must come out as typed.
-const char* const trickyLabels[] = {"<b>&\"", "</td><script>alert(1)</script>",
-                                    "a < b & c > d 'e'", "&amp; &lt;x&gt;"};
+const char* const trickyLabels[] = {"<b>&\"", "</td><script>alert(1)</script>", "a < b & c > d 'e'",
+                                    "&amp; &lt;x&gt;"};
 const char* const trickyNote = "line one <i>\nline two & \"three\"";
 
 // Python's own HTML parser: the points table's rows and cell texts, the header's fields, the
@@ -169,7 +169,8 @@ TEST_F(CardReportTest, ChangesListExactlyTheSettingsChangedNotTheMovingReadings)
     before["modules"] = modules;
     const QJsonArray moduleChanges = FindChanges(before, ReadingToJson(*s_asLeft));
     ASSERT_EQ(moduleChanges.size(), 1);
-    EXPECT_EQ(moduleChanges[0]["field"].toString(), parameters[writable].toObject()["name"].toString());
+    EXPECT_EQ(moduleChanges[0]["field"].toString(),
+              parameters[writable].toObject()["name"].toString());
     EXPECT_EQ(moduleChanges[0]["asFound"].toString(), "changed");
 }
 
@@ -195,7 +196,7 @@ TEST_F(CardReportTest, PdfHoldsTheCardAsTextOnPagesOfTheChosenPaper)
               std::string::npos);
     EXPECT_NE(text.find(Squeezed(trickyNote), changes), std::string::npos);
     // The points table's header starts the second page too, and every page says its number.
-    EXPECT_NE(Squeezed(PdfText(pdf, 2)).find("PointLabelPartnumber"), std::string::npos);
+    EXPECT_NE(Squeezed(PdfText(pdf, 2, true)).find("PointLabelPartnumber"), std::string::npos);
     EXPECT_NE(Squeezed(PdfText(pdf, pages)).find("Page" + std::to_string(pages) + "of"),
               std::string::npos);
 
@@ -206,8 +207,7 @@ TEST_F(CardReportTest, PdfHoldsTheCardAsTextOnPagesOfTheChosenPaper)
 
 TEST_F(CardReportTest, HtmlHasOneRowPerPointTheHeaderEmbeddedGraphsAndNoMarkupFromTheCard)
 {
-    const CardReportDocument document(Data(),
-                                      CardReportDocument::DrawGraphs(*s_asLeft, Graph));
+    const CardReportDocument document(Data(), CardReportDocument::DrawGraphs(*s_asLeft, Graph));
     const QString file = m_dir.filePath("card.html");
     document.Write(file, CardReportDocument::A4);
     const QJsonObject html = ParseHtml(file);
