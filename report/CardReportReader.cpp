@@ -114,6 +114,9 @@ void CardReportReader::Read(CardReading& reading)
         });
         gatherer.RefreshSnapshot().get();
         reading.snapshot = gatherer.Snapshot();
+        if (reading.snapshot.numInputs + reading.snapshot.numOutputs == 0)
+            boost::throw_exception(
+                ExceptionWithString("this device has no I/O points: there is no card to report"));
     }
     Report(gathered);
     ReadModules(reading);
