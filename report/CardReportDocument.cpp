@@ -82,6 +82,7 @@ const char* const headingStyle =
 // The HTML file's own: a browser prints it as the PDF looks.
 const char* const fileStyle =
     "body { font-family: 'DejaVu Sans', 'Liberation Sans', Arial, sans-serif; font-size: 8pt; }\n"
+    "table { border-collapse: collapse; }\n"
     "thead { display: table-header-group; }\n"
     "tr { page-break-inside: avoid; }\n"
     "img { max-width: 100%; }\n"
