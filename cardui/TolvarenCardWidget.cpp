@@ -83,6 +83,8 @@ void TolvarenCardWidget::BuildOptionsMenu()
     ConnectToParentSlot(menu->addAction("Import points fields from CSV file"), "ImportFromCsv()");
     menu->addAction("Import format help", this, SLOT(ImportFormatHelp()));
     menu->addSeparator();
+    menu->addAction("Save card report...", this, SLOT(SaveCardReport()));
+    menu->addSeparator();
 
     m_ui->menuButton->setMenu(menu);
 }

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include <QJsonObject>
 #include <QString>
 #include <QWidget>
 
@@ -48,6 +49,11 @@ public:
     // range becomes known. The horizontal value is kept but never applied.
     void RestoreScrollPosition(int horizontal, int vertical);
 
+    // What "Save card report..." says of the port, and the card as found: the first full reading
+    // of this card on this connection (an empty object: the report's own reading).
+    void SetReportContext(const QString& port, const QJsonObject& asFound,
+                          const QString& asFoundSource);
+
     // For tests and the main window's service functions.
     CardDetailsWidget* DetailsWidget() const { return m_detailsWidget; }
     QMenu* OptionsMenu() const { return m_optionsMenu; }
@@ -65,6 +71,7 @@ public slots:
     void ShowDipSwitchConfig();
     void ImportFormatHelp();
     void ShowAboutDialog();
+    void SaveCardReport();
     void on_resetOccurredLabel_linkActivated(QString link);
 
 private:
@@ -85,4 +92,7 @@ private:
     std::unique_ptr<FutureThen> m_asyncCalls;
     QMenu* m_optionsMenu = nullptr;
     QAction* m_modbusTrafficAction = nullptr;
+    QString m_reportPort;
+    QJsonObject m_asFound;
+    QString m_asFoundSource;
 };

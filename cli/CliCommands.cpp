@@ -17,7 +17,7 @@
 #include "cli/CliErrors.h"
 #include "cli/CliFailure.h"
 #include "cli/CliInterrupt.h"
-#include "cli/SnapshotJson.h"
+#include "report/SnapshotJson.h"
 #include "comms/AutoReconnectSerialComms.h"
 #include "modbus/ModbusMasterDatalink.h"
 #include "protocol/CPackedVal.h"
@@ -127,6 +127,8 @@ void CliCommands::Run()
         ImportCsv();
     else if (c == "download-8day")
         Download8Day();
+    else if (c == "report")
+        Report();
     else if (c == "read-var")
         ReadVar();
     else if (c == "write-var")

@@ -35,6 +35,7 @@ private:
     void ExportCsv();
     void ImportCsv();
     void Download8Day();
+    void Report();
     void ReadVar();
     void WriteVar();
 

@@ -9,13 +9,12 @@
 #include <QFileInfo>
 #include <QJsonObject>
 
-#include <unistd.h>
-
 #include "cli/CliCardLink.h"
 #include "cli/CliCommands.h"
 #include "cli/CliErrors.h"
 #include "cli/CliFailure.h"
 #include "cli/CliInterrupt.h"
+#include "cli/CliProgressBar.h"
 #include "modbus/ModbusErrors.h"
 #include "protocol/CardConfigCsv.h"
 #include "protocol/CardConfigImage.h"
@@ -51,51 +50,6 @@ ByteVec ReadWholeFile(const std::string& fileName, const std::string& prefix)
         throw Cli::Error(Cli::FileFailed, prefix + "cannot read file " + fileName);
     return bytes;
 }
-
-// "" or " (3 retries)": lost replies asked again so far.
-std::string RetriesText(unsigned retries)
-{
-    if (retries == 0)
-        return std::string();
-    return " (" + std::to_string(retries) + (retries == 1 ? " retry)" : " retries)");
-}
-
-// Progress on standard error: a bar redrawn in place on a terminal, a line every 10 % (and at
-// every retry) in a log.
-class ProgressBar
-{
-public:
-    ProgressBar() : m_terminal(::isatty(STDERR_FILENO) == 1) {}
-
-    // Download worker thread.
-    void Show(float percent, unsigned retries)
-    {
-        const int whole = std::max(0, std::min(100, int(percent)));
-        if (m_terminal) {
-            const int filled = whole * 40 / 100;
-            std::fprintf(stderr, "\rDownloading [%s%s] %3d%%%s", std::string(filled, '#').c_str(),
-                         std::string(40 - filled, '.').c_str(), whole,
-                         RetriesText(retries).c_str());
-        } else if (whole / 10 > m_lastTenth || retries != m_lastRetries) {
-            std::fprintf(stderr, "Downloading: %d%%%s\n", whole, RetriesText(retries).c_str());
-            m_lastTenth = whole / 10;
-        }
-        m_lastRetries = retries;
-        std::fflush(stderr);
-    }
-
-    // Main thread, once the worker has ended.
-    void End()
-    {
-        if (m_terminal)
-            std::fputs("\n", stderr);
-    }
-
-private:
-    const bool m_terminal;
-    int m_lastTenth = -1;
-    unsigned m_lastRetries = 0;
-};
 
 } // namespace
 
@@ -288,7 +242,7 @@ void CliCommands::ImportCsv()
 void CliCommands::Download8Day()
 {
     const std::string& fileName = m_options.arguments.at(0);
-    ProgressBar bar;
+    ProgressBar bar("Downloading");
     const HistoricalDataDownloader* counting = nullptr;
     HistoricalDataDownloader downloader(Link().Datalink(), fileName, [&](float percent) {
         bar.Show(percent, counting ? counting->Retries() : 0);

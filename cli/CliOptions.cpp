@@ -53,6 +53,17 @@ const Command commands[] = {
      "one column per point. Progress is shown on standard error. A reply lost on the line is\n"
      "asked for again, up to 3 times for one request; the progress counts these retries.\n"
      "Ctrl+C stops the download; the file keeps the lines already written.\n"},
+    {"report", "FILE", 1, "write a commissioning report of the card (.pdf or .html)",
+     "Reads the whole card, its control modules and (with --with-graphs) the 8-day data of every\n"
+     "point, and writes a report: header, card-wide settings, one row per point, the modules'\n"
+     "parameters, the changes since the \"as found\" reading and the graphs. FILE ending in .pdf\n"
+     "gives a PDF (--paper a4 or letter), .html one self-contained HTML file. The file is\n"
+     "replaced only once the whole report is written. With --json the report's content is\n"
+     "printed as JSON; it serves as a later report's --as-found.\n"
+     "  --as-found FILE.json  the card as found: an earlier dump --json or report --json of\n"
+     "                        the same card (default: this reading, so no changes are listed)\n"
+     "  --with-graphs         an 8-day graph per point (progress on standard error)\n"
+     "  --paper a4|letter     the PDF's paper (default a4)\n"},
     {"read-var", "NAME", 1, "read a named variable",
      "Reads the named variable NAME and prints its value (floats with 4 decimals).\n"},
     {"write-var", "NAME VALUE", 2, "write a named variable",
@@ -78,6 +89,8 @@ const char commonOptions[] =
     "  --json          results as JSON on standard output\n"
     "  --yes           write into the card without asking\n"
     "  --as-text       write-var: send the value as text\n"
+    "  --as-found FILE, --with-graphs, --paper a4|letter\n"
+    "                  report: see tolvaren-cli report --help\n"
     "  -h, --help      this text; with a command, that command's help\n"
     "  --version       the program's version\n";
 
@@ -149,6 +162,16 @@ CliOptions CliOptions::Parse(const std::vector<std::string>& args)
             options.json = flag();
         } else if (arg == "--as-text") {
             options.asText = flag();
+        } else if (arg == "--as-found") {
+            options.asFound = value();
+            if (options.asFound.empty())
+                throw UsageError("--as-found needs a value");
+        } else if (arg == "--with-graphs") {
+            options.withGraphs = flag();
+        } else if (arg == "--paper") {
+            options.paper = value();
+            if (options.paper != "a4" && options.paper != "letter")
+                throw UsageError("bad value for --paper: \"" + options.paper + "\" (a4 or letter)");
         } else if (arg == "--yes" || arg == "-y") {
             options.yes = flag();
         } else if (arg == "--port") {

@@ -24,6 +24,11 @@ struct CliOptions
     bool json = false;
     bool yes = false;
     bool asText = false; // write-var: send the value as text whatever the variable's type
+    // report: an earlier `dump --json` or `report --json` as the "as found" side; 8-day graphs;
+    // the PDF's paper, "a4" or "letter".
+    std::string asFound;
+    bool withGraphs = false;
+    std::string paper = "a4";
     bool help = false;   // -h / --help: of the command when one is given
     bool version = false;
 

@@ -3,10 +3,12 @@
 
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 
 #include "cli/CliCommands.h"
 #include "cli/CliErrors.h"
@@ -44,7 +46,6 @@ int main(int argc, char** argv)
     QCoreApplication::setOrganizationDomain(QStringLiteral("tolvaren.com"));
     QCoreApplication::setApplicationName(QStringLiteral("TolvarenDiagnostics"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TOLVAREN_VERSION_TEXT));
-    QCoreApplication app(argc, argv);
 
     CliOptions options;
     try {
@@ -52,6 +53,15 @@ int main(int argc, char** argv)
     } catch (const CliOptions::UsageError& e) {
         std::cerr << "tolvaren-cli: " << e.what() << "\nSee tolvaren-cli --help.\n";
         return Cli::BadArguments;
+    }
+    // The report lays out text and draws graphs, which needs fonts: a GUI application, on the
+    // offscreen platform, as the program never shows a window and may run without a display.
+    std::unique_ptr<QCoreApplication> app;
+    if (options.command == "report" && !options.help) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
     }
     if (options.help) {
         std::cout << (options.command.empty() ? CliOptions::Usage()

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDateTime>
 #include <QCloseEvent>
 #include <QDesktopWidget>
 #include <QFile>
@@ -38,6 +39,7 @@
 #include "modbus/ModbusMasterDatalink.h"
 #include "protocol/CardConfigCsv.h"
 #include "protocol/TolvarenSnapshotGatherer.h"
+#include "report/SnapshotJson.h"
 #include "protocol/TolvarenTypes.h"
 #include "simulator/DEDOCardSimulator.h"
 #include "widgets/CommsTrafficWindow.h"
@@ -425,6 +427,11 @@ void TolvarenDiagnostics::CreateCardWidget()
     m_cardWidget = cardWidget;
     cardWidget->setVisible(true);
     cardWidget->UpdateFromSnapshot(m_gatherer.get());
+    KeepAsFound(m_gatherer->Snapshot());
+    cardWidget->SetReportContext(m_comms->HasSubstitute()
+                                     ? QStringLiteral("simulated card")
+                                     : QStringLiteral("COM%1").arg(m_comms->GetCurrentCommPort()),
+                                 m_asFound, m_asFoundSource);
 
     if (!cardFaceShownBefore) {
         if (m_savedSize.width() > 0 && m_savedSize.height() > 0)
@@ -441,6 +448,20 @@ void TolvarenDiagnostics::CreateCardWidget()
     }
     m_pollTimer->start(pollIntervalMs);
     emit CardFaceCreated();
+}
+
+void TolvarenDiagnostics::KeepAsFound(const TolvarenSnapshot& snapshot)
+{
+    // The first full reading of a card stays its "as found" for as long as this window talks to
+    // it: later full readings (a refresh, a restore, a reconnection after a line fault) are the
+    // visit's work, not what was found. Another card starts afresh.
+    const QJsonObject card = m_asFound.value("card").toObject();
+    if (!m_asFound.isEmpty() && card.value("cardType").toInt() == snapshot.cardType &&
+        card.value("serialNumber").toInt() == snapshot.serialNumber)
+        return;
+    m_asFound = SnapshotToJson(snapshot);
+    m_asFoundSource = QStringLiteral("first full reading of this connection, ") +
+                      QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss");
 }
 
 QSize TolvarenDiagnostics::FirstCardFaceSize()

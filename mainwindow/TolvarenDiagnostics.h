@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include <QJsonObject>
 #include <QMainWindow>
 #include <QPoint>
 #include <QSize>
@@ -22,6 +23,7 @@ class QTimer;
 class SerialPortOptionsWidget;
 class TolvarenCardWidget;
 class TolvarenSnapshotGatherer;
+struct TolvarenSnapshot;
 
 namespace Ui {
 class TolvarenDiagnosticsClass;
@@ -124,6 +126,7 @@ private:
     // The size of the first card face when none has been saved: wide enough that its rows need
     // no sideways scrolling, within the screen.
     QSize FirstCardFaceSize();
+    void KeepAsFound(const TolvarenSnapshot& snapshot);
     // Moves the window to the saved position, or centres it, and remembers where it went.
     void PlaceWindow();
     // The window's position as it is to be saved.
@@ -158,6 +161,9 @@ private:
     boost::shared_ptr<AutoReconnectSerialComms> m_comms;
     std::unique_ptr<ModbusMasterDatalink> m_datalink;
     std::unique_ptr<TolvarenSnapshotGatherer> m_gatherer;
+    // The card as found, for the card report: see KeepAsFound.
+    QJsonObject m_asFound;
+    QString m_asFoundSource;
     TolvarenCardWidget* m_cardWidget = nullptr;
     std::unique_ptr<FutureThen> m_then;
     std::unique_ptr<QTimer> m_pollTimer;

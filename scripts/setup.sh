@@ -18,7 +18,7 @@ PACKAGES=(
     libboost-chrono-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio
-    xvfb xauth fonts-liberation
+    xvfb xauth fonts-liberation poppler-utils
 )
 
 # shellcheck source=scripts/packages.sh

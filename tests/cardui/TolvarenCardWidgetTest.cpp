@@ -153,6 +153,8 @@ TEST(TolvarenCardWidgetTest, OptionsMenuGrowsAtTheFirstUpdate)
                              "Export card config to CSV file",
                              "Import points fields from CSV file",
                              "Import format help",
+                             "-",
+                             "Save card report...",
                              "-"};
     EXPECT_EQ(EntryTexts(menu), before);
 

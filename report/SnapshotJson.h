@@ -7,7 +7,8 @@
 
 struct TolvarenSnapshot;
 
-// The whole of a gathered card as JSON, for `tolvaren-cli dump`:
+// The whole of a gathered card as JSON, for `tolvaren-cli dump` and as the card report's "as
+// found" and "as left" (see CardReportData.h):
 //   card      identity and state (type and name, firmware, versions, serial number, node
 //             address, board voltage, health, calibration, reset flag, configuration text, ...)
 //   watchdog  CommsDog delays and state, SoftDog minutes (cards with outputs only)

@@ -1,4 +1,4 @@
-#include "cli/SnapshotJson.h"
+#include "report/SnapshotJson.h"
 
 #include <cmath>
 
