@@ -13,6 +13,7 @@
 #include "cli/CliCommands.h"
 #include "cli/CliErrors.h"
 #include "cli/CliFailure.h"
+#include "cli/CliFileNames.h"
 #include "cli/CliInterrupt.h"
 #include "cli/CliProgressBar.h"
 #include "modbus/ModbusErrors.h"
@@ -31,11 +32,6 @@ namespace {
 const qint64 maxImageFileSize = 16 * 1024 * 1024;
 // A card that restarts after a restore may need a few replies' time before it answers again.
 const int readBackAttempts = 5;
-
-QString FromArgument(const std::string& fileName)
-{
-    return QFile::decodeName(QByteArray::fromStdString(fileName));
-}
 
 ByteVec ReadWholeFile(const std::string& fileName, const std::string& prefix)
 {

@@ -11,6 +11,7 @@
 #include "cli/CliCommands.h"
 #include "cli/CliErrors.h"
 #include "cli/CliFailure.h"
+#include "cli/CliFileNames.h"
 #include "cli/CliInterrupt.h"
 #include "cli/CliProgressBar.h"
 #include "cli/CliReportGraphs.h"
@@ -23,11 +24,6 @@ namespace {
 
 // An earlier reading is a few hundred kilobytes at most.
 const qint64 maxReadingFileSize = 64 * 1024 * 1024;
-
-QString FromArgument(const std::string& fileName)
-{
-    return QFile::decodeName(QByteArray::fromStdString(fileName));
-}
 
 QJsonObject ReadAsFound(const std::string& fileName)
 {

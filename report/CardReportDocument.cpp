@@ -34,7 +34,7 @@ QString Esc(const QString& text)
     return escaped;
 }
 
-QString Number(const QJsonValue& value, int digits = 6)
+QString NumberText(const QJsonValue& value, int digits = 6)
 {
     return value.isDouble() ? QString::number(value.toDouble(), 'g', digits) : QString();
 }
@@ -137,7 +137,7 @@ QString CardReportDocument::Body(const std::function<QString(int)>& imageSource)
 
     // ---- Header
     html += "<h1>Card report: " + Esc(cardName) + ", serial number " +
-            Esc(Number(card.value("serialNumber"))) + "</h1>\n";
+            Esc(NumberText(card.value("serialNumber"))) + "</h1>\n";
     html += "<table id=\"header\" cellspacing=\"0\" cellpadding=\"2\">\n";
     const QDateTime made = QDateTime::fromString(report.value("made").toString(), Qt::ISODate);
     html += Row("Date and time", Esc(made.toString("yyyy-MM-dd hh:mm:ss")));
@@ -145,10 +145,10 @@ QString CardReportDocument::Body(const std::function<QString(int)>& imageSource)
         Row("Tool version", Esc("Tolvaren Diagnostics " + report.value("toolVersion").toString()));
     html += Row("Port", Esc(report.value("port").toString()));
     html += Row("Card type", Esc(cardName));
-    html += Row("Serial number", Esc(Number(card.value("serialNumber"))));
+    html += Row("Serial number", Esc(NumberText(card.value("serialNumber"))));
     html += Row("Firmware version", Esc(card.value("firmwareVersion").toString()));
-    html += Row("Hardware revision", Esc(Number(card.value("hardwareRevision"))));
-    html += Row("Register-map version", Esc(Number(card.value("registerVersion"))));
+    html += Row("Hardware revision", Esc(NumberText(card.value("hardwareRevision"))));
+    html += Row("Register-map version", Esc(NumberText(card.value("registerVersion"))));
     html += Row("Board voltage",
                 Esc(QString::number(card.value("boardVoltage").toDouble(), 'f', 1) + " V"));
     html += Row("Health", Esc(card.value("healthy").toBool() ? "HEALTHY" : "FAULT"));
@@ -171,10 +171,10 @@ QString CardReportDocument::Body(const std::function<QString(int)>& imageSource)
                                                                  : "Healthy"));
         html += Row("Delay until bus-off", Esc(QString::number(busOff) + " seconds"));
         html += Row("Delay until remaining outputs off",
-                    Esc(Number(watchdog.value("outputsOffDelaySeconds")) + " seconds"));
+                    Esc(NumberText(watchdog.value("outputsOffDelaySeconds")) + " seconds"));
         if (card.value("registerVersion").toInt() >= 10)
             html +=
-                Row("SoftDog delay", Esc(Number(watchdog.value("softDogMinutes")) + " minutes"));
+                Row("SoftDog delay", Esc(NumberText(watchdog.value("softDogMinutes")) + " minutes"));
         html += Row("Outputs type", Esc(TypeOfPoints(outputs)));
         int overridden = 0;
         for (const QJsonValue p : outputs)
@@ -197,21 +197,21 @@ QString CardReportDocument::Body(const std::function<QString(int)>& imageSource)
             const QJsonObject p = v.toObject();
             QString profile = p.value("profile").toString();
             if (profile.isEmpty())
-                profile = "id " + Number(p.value("profileId"));
+                profile = "id " + NumberText(p.value("profileId"));
             const QString unit = p.value("unit").toString();
             if (!unit.isEmpty())
                 profile += " (" + unit + ")";
             QString override, safe;
             if (!input) {
                 const QJsonObject o = p.value("override").toObject();
-                override = o.value("active").toBool() ? "active, " + Number(o.value("value"))
+                override = o.value("active").toBool() ? "active, " + NumberText(o.value("value"))
                                                       : QStringLiteral("off");
-                safe = Number(p.value("safeValue"));
+                safe = NumberText(p.value("safeValue"));
             }
             html += Cells({PointName(input, p.value("number").toInt()), p.value("label").toString(),
-                           p.value("partNumber").toString(), profile, Number(p.value("value")),
-                           Number(p.value("raw")), Number(p.value("lowerLimit")),
-                           Number(p.value("upperLimit")), Number(p.value("offset")), override, safe,
+                           p.value("partNumber").toString(), profile, NumberText(p.value("value")),
+                           NumberText(p.value("raw")), NumberText(p.value("lowerLimit")),
+                           NumberText(p.value("upperLimit")), NumberText(p.value("offset")), override, safe,
                            p.value("date").toString(), p.value("note").toString()});
         }
     }
@@ -228,8 +228,8 @@ QString CardReportDocument::Body(const std::function<QString(int)>& imageSource)
             const QJsonObject p = v.toObject();
             const QJsonObject stats = p.value("longTerm").toObject();
             html += Cells({PointName(true, p.value("number").toInt()), p.value("label").toString(),
-                           Number(stats.value("highTime"), 10), Number(stats.value("lowTime"), 10),
-                           Number(stats.value("pulseCount"), 10)});
+                           NumberText(stats.value("highTime"), 10), NumberText(stats.value("lowTime"), 10),
+                           NumberText(stats.value("pulseCount"), 10)});
         }
         html += "</tbody></table>\n";
     }
