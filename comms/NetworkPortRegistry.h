@@ -10,8 +10,8 @@
 class NetworkPortRegistry
 {
 public:
-    static const int firstNumber = 400;
-    static const int lastNumber = 499;
+    static constexpr int firstNumber = 400;
+    static constexpr int lastNumber = 499;
 
     static bool IsNetworkNumber(int number)
     {

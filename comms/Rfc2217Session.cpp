@@ -80,7 +80,8 @@ bool Rfc2217Session::WeAccept(unsigned char option)
 
 bool Rfc2217Session::TheyMay(unsigned char option)
 {
-    return option == optionBinary || option == optionSuppressGoAhead;
+    // Some servers announce the COM-PORT-OPTION from their side as well; agreeing costs nothing.
+    return option == optionBinary || option == optionSuppressGoAhead || option == optionComPort;
 }
 
 void Rfc2217Session::OnEvent(const TelnetEvent& e, ByteVec& replies)

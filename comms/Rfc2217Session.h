@@ -10,14 +10,15 @@
 // the answers to what the server sends. Pure: bytes in, bytes out; the socket is the caller's.
 //
 // The session offers COM-PORT-OPTION and binary transmission both ways. Of the server's offers
-// it takes binary transmission and suppress-go-ahead and refuses every other option (a server
+// it takes binary transmission, suppress-go-ahead and COM-PORT-OPTION and refuses every other
+// option (a server
 // that echoed our frames, or went into line mode, would corrupt them). Modem-line requests are
 // sent but their answers are not required: many servers (or the device behind them) have no
 // modem lines.
 class Rfc2217Session
 {
 public:
-    static const unsigned char optionBinary = 0, optionEcho = 1, optionSuppressGoAhead = 3,
+    static constexpr unsigned char optionBinary = 0, optionEcho = 1, optionSuppressGoAhead = 3,
                                optionComPort = 44;
     // COM-PORT-OPTION commands, client to server; the server answers with the same plus 100.
     enum Command : unsigned char {
@@ -35,7 +36,7 @@ public:
         SetModemStateMask = 11,
         PurgeData = 12,
     };
-    static const unsigned char serverOffset = 100;
+    static constexpr unsigned char serverOffset = 100;
 
     // The opening offers: WILL COM-PORT-OPTION, WILL BINARY, DO BINARY.
     ByteVec Start();

@@ -44,7 +44,7 @@ public:
     static std::unique_ptr<SerialPlatform::Port> OpenNetworkPort(const std::string& url,
                                                                  const SerialPortSettings& settings);
     // Bound of each step of connecting to a network port (connect, negotiation, line setting).
-    static const unsigned networkTimeoutMs = 3000;
+    static constexpr unsigned networkTimeoutMs = 3000;
 
 protected:
     void CollectWaitHandles(std::vector<SerialPlatform::WaitHandle>& handles) override;

@@ -28,10 +28,10 @@ struct TelnetEvent
 class TelnetDecoder
 {
 public:
-    static const unsigned char IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251, SB = 250,
+    static constexpr unsigned char IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251, SB = 250,
                                SE = 240;
     // Parameters of a longer subnegotiation are cut here; nothing this program reads is longer.
-    static const std::size_t maxParameters = 256;
+    static constexpr std::size_t maxParameters = 256;
 
     // Appends the data bytes of received to data and its commands to events, in stream order.
     void Decode(const unsigned char* received, std::size_t length, ByteVec& data,
