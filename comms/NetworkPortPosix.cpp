@@ -126,6 +126,7 @@ int Connect(const NetworkPortAddress& address, Clock::time_point deadline)
 
     // Requests are short and wait for their reply: no coalescing.
     SetOption(fd, IPPROTO_TCP, TCP_NODELAY, 1);
+    SetOption(fd, IPPROTO_TCP, TCP_QUICKACK, 1);
     // A pulled cable or a dead server is noticed within seconds, idle or not.
     SetOption(fd, SOL_SOCKET, SO_KEEPALIVE, 1);
     SetOption(fd, IPPROTO_TCP, TCP_KEEPIDLE, 2);
@@ -210,6 +211,9 @@ public:
                     return 0;
                 Fail(ReasonOf(errno), errno);
             }
+            // Acknowledged at once: a server that sends a reply in small pieces and waits for
+            // each acknowledgement (Nagle) would otherwise wait out our delayed ACK every time.
+            SetOption(m_fd, IPPROTO_TCP, TCP_QUICKACK, 1);
             if (!m_telnet)
                 return std::size_t(n);
             // Decoding never makes more data than it was given, so all of it fits.

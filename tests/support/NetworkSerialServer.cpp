@@ -104,7 +104,9 @@ bool NetworkSerialServer::StartOnce()
             << "127.0.0.1," << m_tcpPort << "\n"
             << "    connector: serialdev," << m_devicePath << ",115200n81,local\n"
             << "    options:\n"
-            << "      kickolduser: true\n";
+            << "      kickolduser: true\n"
+            // As the README configures it: replies pass at once, not held to be grouped.
+            << "      chardelay: false\n";
         if (!out)
             throw std::runtime_error("cannot write " + config);
     }
