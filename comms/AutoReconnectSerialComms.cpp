@@ -175,8 +175,7 @@ void AutoReconnectSerialComms::OnReconnectTimer(const boost::system::error_code&
     OpenCommPort(settings, generation);
 }
 
-void AutoReconnectSerialComms::OpenCommPort(const SerialPortSettings& settings,
-                                            unsigned generation)
+void AutoReconnectSerialComms::OpenCommPort(const SerialPortSettings& settings, unsigned generation)
 {
     // Opened without the lock: a network port may take seconds to connect, and the owner's
     // thread (port choice, status queries) must not wait for that.

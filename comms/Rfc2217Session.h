@@ -19,7 +19,7 @@ class Rfc2217Session
 {
 public:
     static constexpr unsigned char optionBinary = 0, optionEcho = 1, optionSuppressGoAhead = 3,
-                               optionComPort = 44;
+                                   optionComPort = 44;
     // COM-PORT-OPTION commands, client to server; the server answers with the same plus 100.
     enum Command : unsigned char {
         Signature = 0,
@@ -61,7 +61,10 @@ public:
     int ServerParity() const { return m_serverParity; }
     int ServerStopSize() const { return m_serverStopSize; }
     // Forgets what the server reported, before the line is set again.
-    void ClearServerLine() { m_serverBaud = 0, m_serverDataSize = m_serverParity = m_serverStopSize = 0; }
+    void ClearServerLine()
+    {
+        m_serverBaud = 0, m_serverDataSize = m_serverParity = m_serverStopSize = 0;
+    }
 
     // The signature sent when the server asks for ours.
     static const char* signature;
@@ -77,8 +80,8 @@ private:
 
     void OnEvent(const TelnetEvent& e, ByteVec& replies);
     void OnSubnegotiation(const ByteVec& parameters, ByteVec& replies);
-    static bool WeAccept(unsigned char option);    // their DO: we will
-    static bool TheyMay(unsigned char option);     // their WILL: they may
+    static bool WeAccept(unsigned char option); // their DO: we will
+    static bool TheyMay(unsigned char option);  // their WILL: they may
     static void AppendNegotiation(unsigned char verb, unsigned char option, ByteVec& out);
     static void AppendComPort(unsigned char command, const ByteVec& value, ByteVec& out);
 

@@ -32,8 +32,8 @@ public:
     SerialCommsThread(const SerialPortSettings& settings, IFeedback* feedback);
     // Serves a port opened already by OpenSerialPort(settings) (which may take long, and is
     // better done without locks held).
-    SerialCommsThread(const SerialPortSettings& settings, std::unique_ptr<SerialPlatform::Port> port,
-                      IFeedback* feedback);
+    SerialCommsThread(const SerialPortSettings& settings,
+                      std::unique_ptr<SerialPlatform::Port> port, IFeedback* feedback);
     ~SerialCommsThread() override;
 
     const SerialPortSettings& GetSettings() const { return m_settings; }
@@ -41,8 +41,8 @@ public:
     // Opens and configures the port of settings.port, as the constructor does.
     static std::unique_ptr<SerialPlatform::Port> OpenSerialPort(const SerialPortSettings& settings);
     // Connects to the network port url and sets its line as settings say.
-    static std::unique_ptr<SerialPlatform::Port> OpenNetworkPort(const std::string& url,
-                                                                 const SerialPortSettings& settings);
+    static std::unique_ptr<SerialPlatform::Port>
+    OpenNetworkPort(const std::string& url, const SerialPortSettings& settings);
     // Bound of each step of connecting to a network port (connect, negotiation, line setting).
     static constexpr unsigned networkTimeoutMs = 3000;
 

@@ -380,7 +380,8 @@ std::vector<std::string> ExtraPorts()
                 from = std::min(list.find(']', from), list.size());
             from = std::min(list.find(':', from), list.size()) + 1; // the port's colon
         }
-        const std::size_t colon = std::min(list.find(':', std::min(from, list.size())), list.size());
+        const std::size_t colon =
+            std::min(list.find(':', std::min(from, list.size())), list.size());
         paths.push_back(list.substr(start, colon - start));
         start = colon + 1;
     }

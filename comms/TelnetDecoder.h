@@ -28,8 +28,8 @@ struct TelnetEvent
 class TelnetDecoder
 {
 public:
-    static constexpr unsigned char IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251, SB = 250,
-                               SE = 240;
+    static constexpr unsigned char IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251,
+                                   SB = 250, SE = 240;
     // Parameters of a longer subnegotiation are cut here; nothing this program reads is longer.
     static constexpr std::size_t maxParameters = 256;
 

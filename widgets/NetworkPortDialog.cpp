@@ -53,7 +53,8 @@ NetworkPortDialog::NetworkPortDialog(QWidget* parent) : QDialog(parent)
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(m_status);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
-    m_checkButton = buttons->addButton(QStringLiteral("Check and add"), QDialogButtonBox::AcceptRole);
+    m_checkButton =
+        buttons->addButton(QStringLiteral("Check and add"), QDialogButtonBox::AcceptRole);
     m_checkButton->setObjectName(QStringLiteral("checkButton"));
     m_checkButton->setDefault(true);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

@@ -101,7 +101,8 @@ TEST(NetworkPortErrorTest, EachFailureToConnectSaysWhy)
          "Cannot connect to 127.0.0.1:" + refusedPort + ": connection refused"},
         {"rfc2217://127.0.0.1:" + refusedPort,
          "Cannot connect to 127.0.0.1:" + refusedPort + ": connection refused"},
-        {"tcp://nosuchhost.invalid:4001", "Cannot connect to nosuchhost.invalid:4001: unknown host"},
+        {"tcp://nosuchhost.invalid:4001",
+         "Cannot connect to nosuchhost.invalid:4001: unknown host"},
         {"tcp://127.0.0.1:" + fullPort, "Cannot connect to 127.0.0.1:" + fullPort + ": timed out"},
         {"rfc2217://127.0.0.1:" + silentPort,
          "Cannot connect to 127.0.0.1:" + silentPort +

@@ -30,6 +30,8 @@ TEST(Rfc2217SessionTest, ServerBytesBecomeDataAnswersAndLineState)
         ComPort comPort;
         std::uint32_t baud;
     };
+    // One case per entry reads better than one field per line.
+    // clang-format off
     const Case cases[] = {
         {"plain data", {{1, 3, 0, 13, 0}}, {1, 3, 0, 13, 0}, {}, ComPort::Offered, 0},
         {"doubled IAC is one data byte", {{IAC, IAC, 7}}, {0xFF, 7}, {}, ComPort::Offered, 0},
@@ -63,6 +65,7 @@ TEST(Rfc2217SessionTest, ServerBytesBecomeDataAnswersAndLineState)
         {"a baud answer of the wrong length is ignored",
          {{IAC, SB, COM, 101, 0, 0x25, 0x80, IAC, SE}}, {}, {}, ComPort::Offered, 0},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Rfc2217Session session;

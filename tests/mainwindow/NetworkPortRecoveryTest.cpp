@@ -40,7 +40,8 @@ TEST(NetworkPortRecoveryTest, AServerRestartTakesTheFaceAwayAndBringsItBackByIts
         EXPECT_TRUE(RunUntil([&] {
             return !window.CardWidget() && window.StatusText() == waiting &&
                    window.StatusToolTip().contains(QStringLiteral("connection refused"));
-        })) << window.StatusText().toStdString() << " / " << window.StatusToolTip().toStdString();
+        })) << window.StatusText().toStdString()
+            << " / " << window.StatusToolTip().toStdString();
         EXPECT_EQ(window.StatusToolTip().toStdString(),
                   "Last error: Cannot connect to 127.0.0.1:" + std::to_string(server.TcpPort()) +
                       ": connection refused");

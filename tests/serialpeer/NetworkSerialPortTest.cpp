@@ -34,7 +34,8 @@ const char portLine[] = "TOLVAREN_EXTRA_SERIAL_PORTS=";
 class Served
 {
 public:
-    explicit Served(const std::vector<std::string>& options) : m_process(TOLVAREN_SIM_PROGRAM, options)
+    explicit Served(const std::vector<std::string>& options)
+        : m_process(TOLVAREN_SIM_PROGRAM, options)
     {
         const auto line = m_process.LineStartingWith(portLine);
         if (!line)

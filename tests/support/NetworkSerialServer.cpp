@@ -48,8 +48,8 @@ NetworkSerialServer::~NetworkSerialServer()
 
 std::string NetworkSerialServer::Url() const
 {
-    return std::string(m_kind == Ser2netRaw ? "tcp" : "rfc2217") + "://127.0.0.1:" +
-           std::to_string(m_tcpPort);
+    return std::string(m_kind == Ser2netRaw ? "tcp" : "rfc2217") +
+           "://127.0.0.1:" + std::to_string(m_tcpPort);
 }
 
 const char* NetworkSerialServer::Name(Kind kind)
