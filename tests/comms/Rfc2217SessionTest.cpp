@@ -86,9 +86,9 @@ TEST(Rfc2217SessionTest, ClientBytesOnTheWire)
     EXPECT_EQ(session.Start(), ByteVec({IAC, WILL, COM, IAC, WILL, BINARY, IAC, DO, BINARY}));
     // 115200 8N1, no flow control either way.
     EXPECT_EQ(session.SetLine(115200, 0, 1),
-              ByteVec({IAC, SB, COM, 1, 0, 1, 0xC2, 0, IAC, SE, IAC, SB, COM, 2, 8, IAC, SE,
-                       IAC, SB, COM, 3, 1, IAC, SE, IAC, SB, COM, 4, 1, IAC, SE,
-                       IAC, SB, COM, 5, 1, IAC, SE, IAC, SB, COM, 5, 14, IAC, SE}));
+              ByteVec({IAC, SB,  COM, 1,   0,   1, 0xC2, 0,   IAC, SE,  IAC, SB,  COM, 2,   8,
+                       IAC, SE,  IAC, SB,  COM, 3, 1,    IAC, SE,  IAC, SB,  COM, 4,   1,   IAC,
+                       SE,  IAC, SB,  COM, 5,   1, IAC,  SE,  IAC, SB,  COM, 5,   14,  IAC, SE}));
     // A value holding 0xFF is escaped inside the subnegotiation too; even parity, 2 stop bits.
     const ByteVec line = session.SetLine(0x00FF00FF, 2, 2);
     EXPECT_EQ(ByteVec(line.begin(), line.begin() + 12),
