@@ -8,6 +8,7 @@
 
 #include "cli/CliErrors.h"
 #include "comms/AutoReconnectSerialComms.h"
+#include "comms/NetworkPortAddress.h"
 #include "comms/SerialCommsThread.h"
 #include "comms/SerialPlatform.h"
 #include "modbus/ModbusMasterDatalink.h"
@@ -33,7 +34,8 @@ int NumberOfDevice(const std::string& path)
         if (port.portNumber > 0 && Canonical(port.devicePath) == wanted)
             return port.portNumber;
 
-    // Not a port of this machine's list: served by the process itself as the next extra port.
+    // Not a port of this machine's list: served by the process itself as the next extra port,
+    // whose number the list then shows (a network port URL holds colons of its own).
     const char* current = std::getenv(extraPortsVariable);
     std::string list = current ? current : "";
     int index = 0;
@@ -43,7 +45,11 @@ int NumberOfDevice(const std::string& path)
         ++index;
     list += (list.empty() ? "" : ":") + path;
     ::setenv(extraPortsVariable, list.c_str(), 1);
-    return firstExtraPort + index;
+    AutoReconnectSerialComms::EnumerateSerialPorts(ports, false);
+    for (const SerialPortInfo& port : ports)
+        if (port.portNumber >= firstExtraPort && port.devicePath == path)
+            return port.portNumber;
+    return firstExtraPort + index; // a path that is not there: its opening says so
 }
 
 int AutomaticPort()
@@ -66,10 +72,19 @@ int CliCardLink::ResolvePort(const std::string& portText)
     try {
         if (portText.empty())
             return AutomaticPort();
+        if (NetworkPortAddress::LooksLikeUrl(portText)) {
+            // Checked here, so that a mistyped URL is a usage error, not a port that fails.
+            NetworkPortAddress::Parse(portText);
+            return NumberOfDevice(portText);
+        }
         if (portText.find('/') != std::string::npos)
             return NumberOfDevice(portText);
     } catch (const Cli::Error&) {
         throw;
+    } catch (const ExceptionWithString& e) {
+        if (NetworkPortAddress::LooksLikeUrl(portText))
+            throw Cli::Error(Cli::BadArguments, e.what());
+        throw Cli::Error(Cli::NoPort, e.what());
     } catch (const std::exception& e) {
         throw Cli::Error(Cli::NoPort, e.what());
     }
@@ -81,7 +96,8 @@ int CliCardLink::ResolvePort(const std::string& portText)
     const int number = allDigits ? std::atoi(digits.c_str()) : 0;
     if (number <= 0)
         throw Cli::Error(Cli::BadArguments,
-                         "bad value for --port: \"" + portText + "\" (COMn, n or a device path)");
+                         "bad value for --port: \"" + portText +
+                             "\" (COMn, n, a device path, tcp://HOST:PORT or rfc2217://HOST:PORT)");
     return number;
 }
 

@@ -82,7 +82,8 @@ const Command* Find(const std::string& name)
 
 const char commonOptions[] =
     "Options (before or after the command; a value may also follow as --port=PORT):\n"
-    "  --port PORT     COMn, n, or a device path (default: the window's automatic choice, the\n"
+    "  --port PORT     COMn, n, a device path, or a network serial port tcp://HOST:PORT (raw)\n"
+    "                  or rfc2217://HOST:PORT (default: the window's automatic choice, the\n"
     "                  only available port or else the only USB one)\n"
     "  --node N        the card's Modbus node address, 1..247 (default 1)\n"
     "  --timeout MS    how long to wait for each reply, 50..60000 ms (default 1000)\n"

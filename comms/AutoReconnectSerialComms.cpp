@@ -77,6 +77,7 @@ void AutoReconnectSerialComms::SetCommPort(int port)
         if (previous && m_feedback)
             m_feedback->OnCommsDown(previous->GetSettings().port, std::string());
         m_configuredPort = port;
+        m_lastOpenError.clear();
         ScheduleReconnect(0);
     }
     previous.reset(); // joins its thread without the lock
@@ -150,39 +151,67 @@ void AutoReconnectSerialComms::OnReconnectTimer(const boost::system::error_code&
             ReportUp();
             return;
         }
-        if (m_configuredPort != 0) {
-            OpenCommPort(m_configuredPort);
-            return;
+        int port = m_configuredPort;
+        if (port == 0) {
+            EnumerateSerialPorts(m_ports, true);
+            port = ChooseAutomaticPort(m_ports);
+            if (port <= 0) {
+                m_manyPorts = port == manyPortsChoice;
+                ScheduleReconnect(500);
+                return;
+            }
         }
-        EnumerateSerialPorts(m_ports, true);
-        const int chosen = ChooseAutomaticPort(m_ports);
-        if (chosen > 0) {
-            OpenCommPort(chosen);
-        } else {
-            m_manyPorts = chosen == manyPortsChoice;
-            ScheduleReconnect(500);
-        }
+        if (m_connection)
+            boost::throw_exception(ExceptionWithString("Comms thread already exists"));
+        m_openSettings.port = port;
     } catch (const std::exception& e) {
         if (m_feedback)
             m_feedback->HandleIrrecoverableCommsError(
                 std::string("Error while selecting and opening a COM port: ") + e.what());
+        return;
     }
+    const SerialPortSettings settings = m_openSettings;
+    lock.unlock();
+    OpenCommPort(settings, generation);
 }
 
-void AutoReconnectSerialComms::OpenCommPort(int port)
+void AutoReconnectSerialComms::OpenCommPort(const SerialPortSettings& settings, unsigned generation)
 {
-    if (m_connection)
-        boost::throw_exception(ExceptionWithString("Comms thread already exists"));
-    m_openSettings.port = port;
+    // Opened without the lock: a network port may take seconds to connect, and the owner's
+    // thread (port choice, status queries) must not wait for that.
+    std::unique_ptr<SerialPlatform::Port> port;
+    std::string error;
     try {
-        m_connection.reset(new SerialCommsThread(m_openSettings, this));
-    } catch (const std::exception&) {
-        // Gone, held by another program or not configurable: try again later.
+        port = SerialCommsThread::OpenSerialPort(settings);
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    boost::unique_lock<Mutex> lock(m_mutex);
+    if (m_shuttingDown || generation != m_timerGeneration || m_connection) {
+        lock.unlock();
+        return; // another port or a substitute was chosen meanwhile; the port closes unused
+    }
+    m_lastOpenError = error;
+    if (!port) {
+        // Gone, held by another program, not configurable or not answering: try again later.
+        ScheduleReconnect(500);
+        return;
+    }
+    try {
+        m_connection.reset(new SerialCommsThread(settings, std::move(port), this));
+    } catch (const std::exception& e) {
+        m_lastOpenError = e.what();
         ScheduleReconnect(500);
         return;
     }
     ForwardFrom(*m_connection);
     ReportUp();
+}
+
+std::string AutoReconnectSerialComms::GetLastOpenError()
+{
+    boost::unique_lock<Mutex> lock(m_mutex);
+    return m_lastOpenError;
 }
 
 void AutoReconnectSerialComms::ReportUp()

@@ -63,6 +63,9 @@ public:
     bool HasSubstitute() const { return m_hasSubstitute.load(); }
     // The port of the open connection; 0 when none is open (or a substitute is in use).
     int GetCurrentCommPort();
+    // Why the last attempt to open the port failed ("Cannot connect to HOST:PORT: ..."); empty
+    // when it succeeded or no attempt has been made since the port was chosen.
+    std::string GetLastOpenError();
 
     // Lists the COM ports present (onlyAvailable: only those no one holds) and returns their
     // number. Throws ExceptionWithString "Failed to enumerate available serial ports: ...".
@@ -79,7 +82,7 @@ private:
 
     void ScheduleReconnect(unsigned milliseconds);
     void OnReconnectTimer(const boost::system::error_code& ec, unsigned generation);
-    void OpenCommPort(int port);
+    void OpenCommPort(const SerialPortSettings& settings, unsigned generation);
     void ReportUp();
     void CloseConnectionReportingDown();
     void ForwardReceivedData(ByteVec& bytes);
@@ -111,5 +114,6 @@ private:
     unsigned m_timerGeneration = 0;
     std::unique_ptr<OneShotTimer> m_timer;
     std::vector<SerialPortInfo> m_ports;
+    std::string m_lastOpenError;
     boost::shared_ptr<ForwardGate> m_gate;
 };

@@ -4,9 +4,17 @@
 
 #include <boost/throw_exception.hpp>
 
+#include "comms/NetworkPortAddress.h"
+
 SerialCommsThread::SerialCommsThread(const SerialPortSettings& settings, IFeedback* feedback)
-    : CommsConnection(OpenSerialPort(settings), feedback, true), m_feedback(feedback),
-      m_settings(settings)
+    : SerialCommsThread(settings, OpenSerialPort(settings), feedback)
+{
+}
+
+SerialCommsThread::SerialCommsThread(const SerialPortSettings& settings,
+                                     std::unique_ptr<SerialPlatform::Port> port,
+                                     IFeedback* feedback)
+    : CommsConnection(std::move(port), feedback, true), m_feedback(feedback), m_settings(settings)
 {
     // The break counter was read when the port opened; nothing to arm here.
     ResumeThread();
@@ -23,6 +31,8 @@ SerialCommsThread::OpenSerialPort(const SerialPortSettings& settings)
 {
     std::unique_ptr<SerialPlatform::Port> port;
     const std::string path = SerialPlatform::DevicePathOfPort(settings.port);
+    if (NetworkPortAddress::LooksLikeUrl(path))
+        return OpenNetworkPort(path, settings);
     try {
         if (path.empty())
             boost::throw_exception(SerialPlatform::SystemError("no such port", ENOENT));
@@ -60,4 +70,23 @@ bool SerialCommsThread::HandleWaitEvent(SerialPlatform::WaitHandle signalled)
         return true;
     }
     return CommsConnection::HandleWaitEvent(signalled);
+}
+
+std::unique_ptr<SerialPlatform::Port>
+SerialCommsThread::OpenNetworkPort(const std::string& url, const SerialPortSettings& settings)
+{
+    std::string server = url;
+    try {
+        server = NetworkPortAddress::Parse(url).HostAndPort();
+        std::unique_ptr<SerialPlatform::Port> port =
+            SerialPlatform::ConnectNetworkPort(url, networkTimeoutMs);
+        port->Configure(settings.baudRate, settings.parity, settings.stopBits);
+        port->RaiseDtrThenRts();
+        port->Purge();
+        return port;
+    } catch (const SerialPlatform::SystemError& e) {
+        boost::throw_exception(Error("Cannot connect to " + server + ": " + e.what()));
+    } catch (const std::exception& e) {
+        boost::throw_exception(Error(e.what())); // an invalid URL
+    }
 }

@@ -26,14 +26,25 @@ public:
     };
 
     // Opens COM<settings.port>; throws Error "Requested port is unavailable (error-code N)" or
-    // "Failed to init comm port". Nothing stays open when it throws.
+    // "Failed to init comm port", for a network port "Cannot connect to HOST:PORT: reason".
+    // Nothing stays open when it throws. A network port may take up to a few times
+    // networkTimeoutMs to connect: never construct one on the user-interface thread.
     SerialCommsThread(const SerialPortSettings& settings, IFeedback* feedback);
+    // Serves a port opened already by OpenSerialPort(settings) (which may take long, and is
+    // better done without locks held).
+    SerialCommsThread(const SerialPortSettings& settings,
+                      std::unique_ptr<SerialPlatform::Port> port, IFeedback* feedback);
     ~SerialCommsThread() override;
 
     const SerialPortSettings& GetSettings() const { return m_settings; }
 
     // Opens and configures the port of settings.port, as the constructor does.
     static std::unique_ptr<SerialPlatform::Port> OpenSerialPort(const SerialPortSettings& settings);
+    // Connects to the network port url and sets its line as settings say.
+    static std::unique_ptr<SerialPlatform::Port>
+    OpenNetworkPort(const std::string& url, const SerialPortSettings& settings);
+    // Bound of each step of connecting to a network port (connect, negotiation, line setting).
+    static constexpr unsigned networkTimeoutMs = 3000;
 
 protected:
     void CollectWaitHandles(std::vector<SerialPlatform::WaitHandle>& handles) override;

@@ -46,48 +46,61 @@ private:
     std::unique_ptr<WaitSource> m_source;
 };
 
-// An open serial device, held exclusively. Reads and writes never block. Used by one thread at
-// a time (the connection's I/O thread once it runs).
+// An open serial device, held exclusively, or a network serial port (a subclass). Reads and
+// writes never block. Used by one thread at a time (the connection's I/O thread once it runs).
 class Port
 {
 public:
     // Opens path for reading and writing, exclusively (no other program, nor this one, can open
     // it meanwhile). Throws SystemError with the error number.
     static std::unique_ptr<Port> OpenExclusive(const std::string& path);
-    ~Port();
+    virtual ~Port();
     Port(const Port&) = delete;
     Port& operator=(const Port&) = delete;
 
     // Raw 8-bit bytes at baudRate; parity 0 none, 1 odd, 2 even; stopBits 1 or 2; no flow
     // control. Throws SystemError (code 0 for a value the port cannot take).
-    void Configure(int baudRate, int parity, int stopBits);
+    virtual void Configure(int baudRate, int parity, int stopBits);
     // Raises DTR, then RTS. Lines a device does not have are ignored.
-    void RaiseDtrThenRts();
+    virtual void RaiseDtrThenRts();
     // Empties both the input and the output queue.
-    void Purge();
+    virtual void Purge();
 
     // Reads what is waiting, at most max bytes; 0 when nothing is. A hang-up (the device is
     // gone) or any other failure throws SystemError.
-    std::size_t ReadSome(unsigned char* buffer, std::size_t max);
+    virtual std::size_t ReadSome(unsigned char* buffer, std::size_t max);
     // Writes as much as the port accepts now (possibly 0). Failure throws SystemError.
-    std::size_t WriteSome(const unsigned char* data, std::size_t length);
+    virtual std::size_t WriteSome(const unsigned char* data, std::size_t length);
 
     // Signalled while bytes can be read (or the device has gone).
-    WaitHandle Readable() const;
+    virtual WaitHandle Readable() const;
     // Signalled while bytes can be written (or the device has gone).
-    WaitHandle Writable() const;
+    virtual WaitHandle Writable() const;
     // Signalled when the driver has counted a new break condition; null when the driver does not
     // count breaks (pseudo-terminals, many USB adapters).
-    WaitHandle BreakSeen() const;
+    virtual WaitHandle BreakSeen() const;
     // Acknowledges the breaks counted so far; true when there were new ones.
-    bool TakeBreaks();
+    virtual bool TakeBreaks();
 
     struct Impl; // backend state
 
-private:
+protected:
     Port();
+
+private:
     std::unique_ptr<Impl> m_impl;
 };
+
+// Connects to a network serial port: url as NetworkPortAddress reads it. TCP keep-alive probes
+// an idle link every second after 2 s and give up after 3 unanswered (a dead link is noticed in
+// about 5 s); unacknowledged data fails the link after 5 s. For rfc2217:// the Telnet session is
+// opened and COM-PORT-OPTION must be accepted; Configure then sets the line through it and waits
+// for the server to confirm the baud rate; RaiseDtrThenRts asks for the lines without needing an
+// answer; Purge empties the server's buffers and drops what was received. For tcp:// those three
+// only drop what was received. Every step is bounded by timeoutMs. Throws SystemError whose
+// text is the reason alone ("connection refused", "unknown host", "timed out", ...); an invalid
+// url throws ExceptionWithString.
+std::unique_ptr<Port> ConnectNetworkPort(const std::string& url, unsigned timeoutMs);
 
 // Waits up to timeoutMs for any of the handles. Returns the indices (ascending) of those that
 // are signalled, empty on time-out. Throws SystemError when the wait itself fails.
@@ -109,7 +122,8 @@ struct PortEntry
 // list cannot be read.
 std::vector<PortEntry> EnumeratePorts();
 
-// The device path of COMn, empty when no device can carry that number now.
+// The device path of COMn (the URL of a network port), empty when no device can carry that
+// number now.
 std::string DevicePathOfPort(int portNumber);
 
 // The latency timer (ms) of the USB adapter behind devicePath as its driver reports it now; 0
@@ -124,7 +138,8 @@ std::string UsbLatencyWarning(int latencyTimerMs);
 // reading and writing, else empty: the hint the port list and every failed open give.
 std::string PermissionHint(const std::string& path);
 
-// True when an exclusive open of path succeeds now (the port is not held by anyone).
+// True when an exclusive open of path succeeds now (the port is not held by anyone). Always
+// false for a network port: it is never chosen automatically.
 bool IsPortAvailable(const std::string& path);
 
 } // namespace SerialPlatform

@@ -2,6 +2,9 @@
 // enumeration from sysfs with stable COM numbers.
 
 #include "comms/SerialPlatform.h"
+#include "comms/SerialPlatformPosix.h"
+#include "comms/NetworkPortAddress.h"
+#include "comms/NetworkPortRegistry.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -32,15 +35,6 @@
 #include <boost/throw_exception.hpp>
 
 namespace SerialPlatform {
-
-struct WaitSource
-{
-    enum Kind { PollFd, BreakCounter };
-    Kind kind = PollFd;
-    int fd = -1;
-    short events = 0;
-    Port::Impl* port = nullptr; // BreakCounter only
-};
 
 namespace {
 
@@ -346,7 +340,8 @@ void SleepMilliseconds(unsigned ms)
 //   /dev/ttyS<k> with a UART behind it      COM k+1        (1..99)
 //   USB adapter with a /dev/serial/by-id    COM100..199    kept in the settings store
 //   USB adapter without one                 COM200+k for ttyUSB<k>, COM250+k for ttyACM<k>
-//   i-th path of TOLVAREN_EXTRA_SERIAL_PORTS COM300+i
+//   i-th path of TOLVAREN_EXTRA_SERIAL_PORTS COM300+i  (a network port URL too)
+//   network port added by the user          COM400..499    kept in the settings store
 
 namespace {
 
@@ -370,13 +365,23 @@ std::string DevDir()
     return EnvOr("TOLVAREN_DEV_DIR", "/dev");
 }
 
+// The entries of the colon-separated list. A network port URL is one entry with its own colons:
+// "tcp://HOST:PORT", "rfc2217://[IPV6]:PORT".
 std::vector<std::string> ExtraPorts()
 {
     std::vector<std::string> paths;
     const std::string list = EnvOr("TOLVAREN_EXTRA_SERIAL_PORTS", "");
     std::size_t start = 0;
     while (start <= list.size() && !list.empty()) {
-        const std::size_t colon = std::min(list.find(':', start), list.size());
+        std::size_t from = start;
+        if (NetworkPortAddress::LooksLikeUrl(list.substr(start, 10))) {
+            from = list.find("//", start) + 2;
+            if (from < list.size() && list[from] == '[')
+                from = std::min(list.find(']', from), list.size());
+            from = std::min(list.find(':', from), list.size()) + 1; // the port's colon
+        }
+        const std::size_t colon =
+            std::min(list.find(':', std::min(from, list.size())), list.size());
         paths.push_back(list.substr(start, colon - start));
         start = colon + 1;
     }
@@ -564,6 +569,17 @@ PortEntry MakeEntry(int number, const std::string& path, const std::string& desc
     return entry;
 }
 
+// A network port is listed with its URL as description; it is never opened to be listed.
+PortEntry NetworkEntry(int number, const std::string& url)
+{
+    PortEntry entry;
+    entry.portNumber = number;
+    entry.devicePath = url;
+    entry.description = url;
+    entry.friendlyName = "COM" + std::to_string(number) + " - " + url;
+    return entry;
+}
+
 } // namespace
 
 std::vector<PortEntry> EnumeratePorts()
@@ -609,10 +625,14 @@ std::vector<PortEntry> EnumeratePorts()
 
     const std::vector<std::string> extra = ExtraPorts();
     for (std::size_t i = 0; i < extra.size(); ++i) {
-        if (!extra[i].empty() && Exists(extra[i]))
-            ports.push_back(MakeEntry(firstExtraNumber + int(i), extra[i], "Extra serial port",
-                                      false));
+        const int number = firstExtraNumber + int(i);
+        if (NetworkPortAddress::LooksLikeUrl(extra[i]))
+            ports.push_back(NetworkEntry(number, extra[i]));
+        else if (!extra[i].empty() && Exists(extra[i]))
+            ports.push_back(MakeEntry(number, extra[i], "Extra serial port", false));
     }
+    for (const auto& network : NetworkPortRegistry::List())
+        ports.push_back(NetworkEntry(network.first, network.second));
     std::stable_sort(ports.begin(), ports.end(), [](const PortEntry& a, const PortEntry& b) {
         return a.portNumber < b.portNumber;
     });
@@ -631,6 +651,8 @@ std::string DevicePathOfPort(int portNumber)
         return DevDir() + "/ttyUSB" + std::to_string(portNumber - 200);
     if (portNumber >= 250 && portNumber < 300)
         return DevDir() + "/ttyACM" + std::to_string(portNumber - 250);
+    if (NetworkPortRegistry::IsNetworkNumber(portNumber))
+        return NetworkPortRegistry::UrlOf(portNumber);
     if (portNumber >= firstExtraNumber) {
         const std::vector<std::string> extra = ExtraPorts();
         const std::size_t i = std::size_t(portNumber - firstExtraNumber);
@@ -669,6 +691,10 @@ int UsbLatencyTimerMs(const std::string& devicePath)
 
 bool IsPortAvailable(const std::string& path)
 {
+    // A network port is chosen by the user, never automatically: trying it would take the
+    // server's one client place (and a remote card is not the one the user means by default).
+    if (NetworkPortAddress::LooksLikeUrl(path))
+        return false;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;

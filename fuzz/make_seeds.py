@@ -250,6 +250,24 @@ def bridge_framing():
     write("BridgeFraming", "garbage-byte-by-byte", pieces(*[[b] for b in garbage]))
 
 
+def telnet_session():
+    IAC, DONT, DO, WONT, WILL, SB, SE = 255, 254, 253, 252, 251, 250, 240
+    COM = 44
+    baud = [IAC, SB, COM, 101, 0, 1, 0xC2, 0, IAC, SE]
+    write("TelnetSession", "ser2net-opening", pieces(
+        [IAC, WILL, 3, IAC, WILL, 1, IAC, DONT, 34, IAC, DO, COM, IAC, WILL, 0, IAC, DO, 0],
+        baud, [1, 3, 2, 0, 1, 0xB9, 0x84]))
+    write("TelnetSession", "escaped-data-split", pieces([1, 3, IAC], [IAC, 0, IAC], [IAC, IAC]))
+    write("TelnetSession", "subnegotiation-byte-by-byte", pieces(*[[b] for b in baud + [9]]))
+    write("TelnetSession", "notices-and-signature", pieces(
+        [IAC, SB, COM, 107, 0x30, IAC, SE, IAC, SB, COM, 106, IAC, IAC, IAC, SE],
+        [IAC, SB, COM, 0, IAC, SE, IAC, 241, 5]))
+    write("TelnetSession", "refusals", pieces(
+        [IAC, WILL, 1, IAC, DO, 24, IAC, WONT, 0, IAC, DONT, COM, IAC, DONT, 0]))
+    write("TelnetSession", "cut-subnegotiation", pieces(
+        [IAC, SB, COM, 101, 0, IAC, WILL, 1, 7], [IAC, SB] + [0] * 200, [0] * 100 + [IAC, SE]))
+
+
 if __name__ == "__main__":
     datalink()
     function_layer()
@@ -260,3 +278,4 @@ if __name__ == "__main__":
     calib_board()
     card_simulator()
     bridge_framing()
+    telnet_session()

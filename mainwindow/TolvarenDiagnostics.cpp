@@ -260,6 +260,11 @@ void TolvarenDiagnostics::SetStatusText(int errorCode)
     m_ui->statusLabel->setToolTip(QString());
     if (!m_comms->IsCommsUp()) {
         const int configuredPort = m_comms->GetConfiguredCommPort();
+        // Why the port did not open (a network port's server refusing, unknown or silent).
+        const std::string openError = m_comms->GetLastOpenError();
+        if (!openError.empty())
+            m_ui->statusLabel->setToolTip(QStringLiteral("Last error: ") +
+                                          QString::fromStdString(openError));
         if (configuredPort != 0)
             ShowStatus(QStringLiteral("Waiting for COM%1 to be available...").arg(configuredPort));
         else if (m_comms->ManyPortsAvailable())

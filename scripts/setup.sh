@@ -17,7 +17,7 @@ PACKAGES=(
     libboost-dev libboost-thread-dev libboost-system-dev libboost-filesystem-dev
     libboost-chrono-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio
+    libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio ser2net
     xvfb xauth fonts-liberation poppler-utils
 )
 

@@ -1,5 +1,6 @@
 #include "widgets/SerialPortChooserDialog.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -7,6 +8,8 @@
 #include <QVBoxLayout>
 
 #include "comms/AutoReconnectSerialComms.h"
+#include "comms/NetworkPortRegistry.h"
+#include "widgets/NetworkPortDialog.h"
 
 SerialPortChooserDialog::SerialPortChooserDialog(int currentPort, QWidget* parent)
     : QDialog(parent)
@@ -21,12 +24,25 @@ SerialPortChooserDialog::SerialPortChooserDialog(int currentPort, QWidget* paren
     m_list = new QListWidget(this);
     m_list->setObjectName(QStringLiteral("portsListWidget"));
     layout->addWidget(m_list);
+    auto* networkRow = new QHBoxLayout;
+    auto* addButton = new QPushButton(QStringLiteral("Add network port..."), this);
+    addButton->setObjectName(QStringLiteral("addNetworkPortButton"));
+    addButton->setAutoDefault(false);
+    networkRow->addWidget(addButton);
+    m_removeButton = new QPushButton(QStringLiteral("Remove network port"), this);
+    m_removeButton->setObjectName(QStringLiteral("removeNetworkPortButton"));
+    m_removeButton->setAutoDefault(false);
+    networkRow->addWidget(m_removeButton);
+    networkRow->addStretch();
+    layout->addLayout(networkRow);
     m_okButton = new QPushButton(QStringLiteral("Ok"), this);
     m_okButton->setObjectName(QStringLiteral("okButton"));
     m_okButton->setFixedSize(75, 23);
     m_okButton->setDefault(true);
     layout->addWidget(m_okButton);
     QMetaObject::connectSlotsByName(this);
+    connect(m_list, &QListWidget::itemSelectionChanged, this,
+            &SerialPortChooserDialog::UpdateRemoveButton);
 
     PopulatePortsListWidget(currentPort);
 
@@ -64,6 +80,7 @@ void SerialPortChooserDialog::PopulatePortsListWidget(int portToSelect)
         m_list->addItem(problem.isEmpty() ? QStringLiteral("No ports found") : problem);
         m_list->setEnabled(false);
         m_okButton->setEnabled(false);
+        m_removeButton->setEnabled(false);
         return;
     }
     for (const SerialPortInfo& port : ports) {
@@ -80,6 +97,36 @@ void SerialPortChooserDialog::PopulatePortsListWidget(int portToSelect)
     }
     m_list->setEnabled(true);
     m_okButton->setEnabled(true);
+    UpdateRemoveButton();
+}
+
+void SerialPortChooserDialog::on_addNetworkPortButton_clicked()
+{
+    auto* dialog = new NetworkPortDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this,
+            [this, dialog] { PopulatePortsListWidget(dialog->GetAddedPort()); });
+    dialog->open();
+}
+
+void SerialPortChooserDialog::on_removeNetworkPortButton_clicked()
+{
+    const int port = SelectedPort();
+    if (!NetworkPortRegistry::IsNetworkNumber(port))
+        return;
+    NetworkPortRegistry::Remove(port);
+    PopulatePortsListWidget(0);
+}
+
+int SerialPortChooserDialog::SelectedPort() const
+{
+    const QList<QListWidgetItem*> items = m_list->selectedItems();
+    return items.size() == 1 ? items.front()->data(Qt::UserRole).toInt() : 0;
+}
+
+void SerialPortChooserDialog::UpdateRemoveButton()
+{
+    m_removeButton->setEnabled(NetworkPortRegistry::IsNetworkNumber(SelectedPort()));
 }
 
 void SerialPortChooserDialog::on_okButton_pressed()

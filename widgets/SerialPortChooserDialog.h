@@ -6,8 +6,9 @@ class QListWidget;
 class QPushButton;
 class QTimer;
 
-// Lists the COM ports present (busy ones too), refreshed every 300 ms, and returns the one the
-// user picks. GUI thread only.
+// Lists the COM ports present (busy ones too) and the network ports added, refreshed every
+// 300 ms, and returns the one the user picks. Network ports are added ("Add network port...",
+// checked before they are kept) and removed here. GUI thread only.
 class SerialPortChooserDialog : public QDialog
 {
     Q_OBJECT
@@ -25,12 +26,17 @@ public slots:
 
 private slots:
     void on_okButton_pressed();
+    void on_addNetworkPortButton_clicked();
+    void on_removeNetworkPortButton_clicked();
+    void UpdateRemoveButton();
 
 private:
     void PopulatePortsListWidget(int portToSelect);
+    int SelectedPort() const; // 0 unless exactly one item is selected
 
     QListWidget* m_list;
     QPushButton* m_okButton;
+    QPushButton* m_removeButton;
     QTimer* m_timer;
     int m_chosenPort = 0;
 };
