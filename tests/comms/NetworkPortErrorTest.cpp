@@ -43,7 +43,7 @@ private:
     int m_port = 0;
 };
 
-std::string OpenError(const std::string& url)
+std::string NetworkOpenError(const std::string& url)
 {
     ::setenv("TOLVAREN_EXTRA_SERIAL_PORTS", url.c_str(), 1);
     SerialPortSettings settings;
@@ -119,7 +119,7 @@ TEST(NetworkPortErrorTest, EachFailureToConnectSaysWhy)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url);
-        EXPECT_EQ(OpenError(c.url), c.error);
+        EXPECT_EQ(NetworkOpenError(c.url), c.error);
     }
     refuser.join();
     for (int fd : fillers)

@@ -16,19 +16,19 @@
 #include <gtest/gtest.h>
 
 #include "calibration/CalibBoard.h"
-#include "cli/SnapshotJson.h"
 #include "comms/SerialCommsThread.h"
 #include "modbus/ModbusMaster.h"
 #include "modbus/ModbusMasterDatalink.h"
 #include "protocol/TolvarenCommsCommon.h"
 #include "protocol/TolvarenSnapshotGatherer.h"
+#include "report/SnapshotJson.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FakeSysfs.h"
 #include "tests/support/NetworkSerialServer.h"
 
 namespace {
 
-const char portLine[] = "TOLVAREN_EXTRA_SERIAL_PORTS=";
+const char extraPortsLine[] = "TOLVAREN_EXTRA_SERIAL_PORTS=";
 
 // tolvaren-sim serving one port (or a rig's two); Path(i) is the i-th port it serves.
 class Served
@@ -37,10 +37,10 @@ public:
     explicit Served(const std::vector<std::string>& options)
         : m_process(TOLVAREN_SIM_PROGRAM, options)
     {
-        const auto line = m_process.LineStartingWith(portLine);
+        const auto line = m_process.LineStartingWith(extraPortsLine);
         if (!line)
             throw std::runtime_error("tolvaren-sim served no port");
-        std::string list = line->substr(sizeof portLine - 1);
+        std::string list = line->substr(sizeof extraPortsLine - 1);
         for (std::size_t colon; (colon = list.find(':')) != std::string::npos;) {
             m_paths.push_back(list.substr(0, colon));
             list.erase(0, colon + 1);
