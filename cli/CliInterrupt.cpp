@@ -53,13 +53,13 @@ void WaitForSignals(sigset_t signalSet)
 
 void CliInterrupt::Install()
 {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::thread(WaitForSignals, signals).detach();
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::thread(WaitForSignals, stopSignals).detach();
 }
 
 void CliInterrupt::SetPhase(Phase phase)
