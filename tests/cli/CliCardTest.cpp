@@ -14,8 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include "comms/SerialCommsThread.h"
-#include "modbus/ModbusMasterDatalink.h"
 #include "protocol/TolvarenCommsCommon.h"
 #include "tests/cli/CliRun.h"
 #include "tests/support/FakeSysfs.h"
@@ -66,24 +64,14 @@ protected:
     // Settings the program has no command for, changed over the port as the window does.
     void ChangeOverThePort()
     {
-        ::setenv("TOLVAREN_EXTRA_SERIAL_PORTS", m_card.Path().c_str(), 1);
-        {
-            SerialPortSettings settings;
-            settings.port = 300;
-            SerialCommsThread port(settings, nullptr);
-            ModbusMasterDatalink datalink(&port);
-            {
-                TolvarenCommsCommon comms(datalink);
-                comms.SetLowerLimit(Tolvaren::Input, 0, -40).get();
-                comms.SetUpperLimit(Tolvaren::Output, 5, 20).get();
-                comms.SetOffset(Tolvaren::Input, 2, 1.5f).get();
-                comms.SetCalibrationDate(Tolvaren::Output, 0, Tolvaren::Date(1, 2, 2031)).get();
-                comms.SetOverrideActive(3, false).get();
-                comms.SetCommsDogBusOffDelay(45).get();
-            }
-            datalink.SetCommsInterface(nullptr);
-        }
-        ::unsetenv("TOLVAREN_EXTRA_SERIAL_PORTS");
+        ::ChangeOverThePort(m_card.Path(), [](TolvarenCommsCommon& comms) {
+            comms.SetLowerLimit(Tolvaren::Input, 0, -40).get();
+            comms.SetUpperLimit(Tolvaren::Output, 5, 20).get();
+            comms.SetOffset(Tolvaren::Input, 2, 1.5f).get();
+            comms.SetCalibrationDate(Tolvaren::Output, 0, Tolvaren::Date(1, 2, 2031)).get();
+            comms.SetOverrideActive(3, false).get();
+            comms.SetCommsDogBusOffDelay(45).get();
+        });
     }
     QStringList Backups() const
     {

@@ -10,8 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include "comms/SerialCommsThread.h"
-#include "modbus/ModbusMasterDatalink.h"
 #include "protocol/TolvarenCommsCommon.h"
 #include "tests/cli/CliRun.h"
 #include "tests/support/FakeSysfs.h"
@@ -36,21 +34,11 @@ protected:
     // What an engineer changes in the window during the visit, over the port as the window does.
     void ChangeTwoLabelsAndALimit()
     {
-        ::setenv("TOLVAREN_EXTRA_SERIAL_PORTS", m_card.Path().c_str(), 1);
-        {
-            SerialPortSettings settings;
-            settings.port = 300;
-            SerialCommsThread port(settings, nullptr);
-            ModbusMasterDatalink datalink(&port);
-            {
-                TolvarenCommsCommon comms(datalink);
-                comms.SetLabel(Tolvaren::Input, 4, "Boiler flow <b>&\"").get();
-                comms.SetLabel(Tolvaren::Output, 10, "Pump 2").get();
-                comms.SetLowerLimit(Tolvaren::Input, 0, -40).get();
-            }
-            datalink.SetCommsInterface(nullptr);
-        }
-        ::unsetenv("TOLVAREN_EXTRA_SERIAL_PORTS");
+        ::ChangeOverThePort(m_card.Path(), [](TolvarenCommsCommon& comms) {
+            comms.SetLabel(Tolvaren::Input, 4, "Boiler flow <b>&\"").get();
+            comms.SetLabel(Tolvaren::Output, 10, "Pump 2").get();
+            comms.SetLowerLimit(Tolvaren::Input, 0, -40).get();
+        });
     }
 
     FakeSysfs m_sysfs; // no real port of this machine takes part

@@ -8,6 +8,10 @@
 
 #include <QProcessEnvironment>
 
+#include "comms/SerialCommsThread.h"
+#include "modbus/ModbusMasterDatalink.h"
+#include "protocol/TolvarenCommsCommon.h"
+
 #include "tests/support/FileSizeLimit.h"
 
 namespace {
@@ -134,4 +138,22 @@ void WriteFileBytes(const std::string& path, const std::string& bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
+}
+
+void ChangeOverThePort(const std::string& path,
+                       const std::function<void(TolvarenCommsCommon& comms)>& changes)
+{
+    ::setenv("TOLVAREN_EXTRA_SERIAL_PORTS", path.c_str(), 1);
+    {
+        SerialPortSettings settings;
+        settings.port = 300;
+        SerialCommsThread port(settings, nullptr);
+        ModbusMasterDatalink datalink(&port);
+        {
+            TolvarenCommsCommon comms(datalink);
+            changes(comms);
+        }
+        datalink.SetCommsInterface(nullptr);
+    }
+    ::unsetenv("TOLVAREN_EXTRA_SERIAL_PORTS");
 }

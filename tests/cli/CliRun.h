@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,4 +69,9 @@ private:
 };
 
 std::string ReadFileBytes(const std::string& path);
+class TolvarenCommsCommon;
+// Changes made to the card served on path over the port, as the window makes them (COM300),
+// for settings the program has no command for.
+void ChangeOverThePort(const std::string& path,
+                       const std::function<void(TolvarenCommsCommon& comms)>& changes);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
