@@ -182,7 +182,8 @@ void AutoReconnectSerialComms::OpenCommPort(const SerialPortSettings& settings, 
     std::unique_ptr<SerialPlatform::Port> port;
     std::string error;
     try {
-        port = SerialCommsThread::OpenSerialPort(settings);
+        // Closing the window must not wait for a server that does not answer.
+        port = SerialCommsThread::OpenSerialPort(settings, &m_shuttingDown);
     } catch (const std::exception& e) {
         error = e.what();
     }

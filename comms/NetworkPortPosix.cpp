@@ -2,6 +2,7 @@
 // session with the COM-PORT-OPTION.
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -57,17 +58,25 @@ int MillisecondsLeft(Clock::time_point deadline)
     return left > 0 ? int(left) : 0;
 }
 
-// Waits for events on fd until the deadline; false when it passed first.
-bool WaitFor(int fd, short events, Clock::time_point deadline)
+// How often a wait looks whether its owner has given up.
+const int abandonCheckMs = 50;
+
+// Waits for events on fd until the deadline; false when it passed first. Throws once abandoned
+// is set.
+bool WaitFor(int fd, short events, Clock::time_point deadline, const std::atomic<bool>* abandoned)
 {
     for (;;) {
+        if (abandoned && *abandoned)
+            Fail("abandoned", ECANCELED);
+        const int left = MillisecondsLeft(deadline);
+        const int slice = abandoned ? std::min(left, abandonCheckMs) : left;
         pollfd p = {fd, events, 0};
-        const int rc = ::poll(&p, 1, MillisecondsLeft(deadline));
+        const int rc = ::poll(&p, 1, slice);
         if (rc > 0)
             return true;
-        if (rc == 0)
+        if (rc == 0 && slice == left)
             return false;
-        if (errno != EINTR)
+        if (rc < 0 && errno != EINTR)
             Fail(ReasonOf(errno), errno);
     }
 }
@@ -79,7 +88,8 @@ void SetOption(int fd, int level, int name, int value)
 }
 
 // A connected, non-blocking socket to one of the host's addresses.
-int Connect(const NetworkPortAddress& address, Clock::time_point deadline)
+int Connect(const NetworkPortAddress& address, Clock::time_point deadline,
+            const std::atomic<bool>* abandoned)
 {
     addrinfo hints;
     std::memset(&hints, 0, sizeof hints);
@@ -105,7 +115,7 @@ int Connect(const NetworkPortAddress& address, Clock::time_point deadline)
         if (::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
             error = errno;
             if (error == EINPROGRESS) {
-                if (!WaitFor(fd, POLLOUT, deadline)) {
+                if (!WaitFor(fd, POLLOUT, deadline, abandoned)) {
                     error = ETIMEDOUT;
                 } else {
                     socklen_t length = sizeof error;
@@ -139,8 +149,10 @@ int Connect(const NetworkPortAddress& address, Clock::time_point deadline)
 class NetworkPort : public Port
 {
 public:
-    NetworkPort(int fd, const NetworkPortAddress& address, unsigned timeoutMs)
-        : m_fd(fd), m_telnet(address.kind == NetworkPortAddress::Rfc2217), m_timeoutMs(timeoutMs)
+    NetworkPort(int fd, const NetworkPortAddress& address, unsigned timeoutMs,
+                const std::atomic<bool>* abandoned)
+        : m_fd(fd), m_telnet(address.kind == NetworkPortAddress::Rfc2217), m_timeoutMs(timeoutMs),
+          m_abandoned(abandoned)
     {
         m_readable.fd = fd;
         m_readable.events = POLLIN;
@@ -295,7 +307,7 @@ private:
         m_replies.insert(m_replies.end(), bytes.begin(), bytes.end());
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_timeoutMs);
         while (!FlushReplies()) {
-            if (!WaitFor(m_fd, POLLOUT, deadline))
+            if (!WaitFor(m_fd, POLLOUT, deadline, m_abandoned))
                 Fail("timed out", ETIMEDOUT);
         }
     }
@@ -306,7 +318,7 @@ private:
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_timeoutMs);
         unsigned char ignored[1024];
         while (!done()) {
-            if (!WaitFor(m_fd, POLLIN, deadline))
+            if (!WaitFor(m_fd, POLLIN, deadline, m_abandoned))
                 Fail(failure, ETIMEDOUT);
             ReadSome(ignored, sizeof ignored); // data before the line is set is nobody's
         }
@@ -315,6 +327,7 @@ private:
     int m_fd;
     bool m_telnet;
     unsigned m_timeoutMs;
+    const std::atomic<bool>* m_abandoned; // the owner gave up: negotiation waits end
     Rfc2217Session m_session;
     ByteVec m_replies;          // answers to the server not yet sent
     bool m_halfIac = false;     // a doubled 0xFF of the data is half sent
@@ -325,12 +338,13 @@ private:
 
 } // namespace
 
-std::unique_ptr<Port> ConnectNetworkPort(const std::string& url, unsigned timeoutMs)
+std::unique_ptr<Port> ConnectNetworkPort(const std::string& url, unsigned timeoutMs,
+                                         const std::atomic<bool>* abandoned)
 {
     const NetworkPortAddress address = NetworkPortAddress::Parse(url);
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    const int fd = Connect(address, deadline);
-    std::unique_ptr<NetworkPort> port(new NetworkPort(fd, address, timeoutMs));
+    const int fd = Connect(address, deadline, abandoned);
+    std::unique_ptr<NetworkPort> port(new NetworkPort(fd, address, timeoutMs, abandoned));
     if (address.kind == NetworkPortAddress::Rfc2217)
         port->OpenSession();
     return port;

@@ -27,12 +27,13 @@ SerialCommsThread::~SerialCommsThread()
 }
 
 std::unique_ptr<SerialPlatform::Port>
-SerialCommsThread::OpenSerialPort(const SerialPortSettings& settings)
+SerialCommsThread::OpenSerialPort(const SerialPortSettings& settings,
+                                  const std::atomic<bool>* abandoned)
 {
     std::unique_ptr<SerialPlatform::Port> port;
     const std::string path = SerialPlatform::DevicePathOfPort(settings.port);
     if (NetworkPortAddress::LooksLikeUrl(path))
-        return OpenNetworkPort(path, settings);
+        return OpenNetworkPort(path, settings, abandoned);
     try {
         if (path.empty())
             boost::throw_exception(SerialPlatform::SystemError("no such port", ENOENT));
@@ -73,13 +74,14 @@ bool SerialCommsThread::HandleWaitEvent(SerialPlatform::WaitHandle signalled)
 }
 
 std::unique_ptr<SerialPlatform::Port>
-SerialCommsThread::OpenNetworkPort(const std::string& url, const SerialPortSettings& settings)
+SerialCommsThread::OpenNetworkPort(const std::string& url, const SerialPortSettings& settings,
+                                   const std::atomic<bool>* abandoned)
 {
     std::string server = url;
     try {
         server = NetworkPortAddress::Parse(url).HostAndPort();
         std::unique_ptr<SerialPlatform::Port> port =
-            SerialPlatform::ConnectNetworkPort(url, networkTimeoutMs);
+            SerialPlatform::ConnectNetworkPort(url, networkTimeoutMs, abandoned);
         port->Configure(settings.baudRate, settings.parity, settings.stopBits);
         port->RaiseDtrThenRts();
         port->Purge();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 #include "comms/CommsConnection.h"
 #include "comms/SerialPortSettings.h"
 
@@ -39,10 +41,15 @@ public:
     const SerialPortSettings& GetSettings() const { return m_settings; }
 
     // Opens and configures the port of settings.port, as the constructor does.
-    static std::unique_ptr<SerialPlatform::Port> OpenSerialPort(const SerialPortSettings& settings);
+    // Connecting to a network port gives up soon once abandoned (if given) is set; it must
+    // outlive the port.
+    static std::unique_ptr<SerialPlatform::Port>
+    OpenSerialPort(const SerialPortSettings& settings,
+                   const std::atomic<bool>* abandoned = nullptr);
     // Connects to the network port url and sets its line as settings say.
     static std::unique_ptr<SerialPlatform::Port>
-    OpenNetworkPort(const std::string& url, const SerialPortSettings& settings);
+    OpenNetworkPort(const std::string& url, const SerialPortSettings& settings,
+                    const std::atomic<bool>* abandoned = nullptr);
     // Bound of each step of connecting to a network port (connect, negotiation, line setting).
     static constexpr unsigned networkTimeoutMs = 3000;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -100,7 +101,11 @@ private:
 // only drop what was received. Every step is bounded by timeoutMs. Throws SystemError whose
 // text is the reason alone ("connection refused", "unknown host", "timed out", ...); an invalid
 // url throws ExceptionWithString.
-std::unique_ptr<Port> ConnectNetworkPort(const std::string& url, unsigned timeoutMs);
+// While abandoned (if given) is set, connecting and the first Configure give up within about
+// 50 ms with SystemError "abandoned" (ECANCELED): an owner going away need not wait out a server
+// that does not answer. It must outlive the port.
+std::unique_ptr<Port> ConnectNetworkPort(const std::string& url, unsigned timeoutMs,
+                                         const std::atomic<bool>* abandoned = nullptr);
 
 // Waits up to timeoutMs for any of the handles. Returns the indices (ascending) of those that
 // are signalled, empty on time-out. Throws SystemError when the wait itself fails.

@@ -1,16 +1,20 @@
 // Why a network serial port does not open, in the words the user sees, against real sockets on
 // 127.0.0.1.
 
+#include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "comms/AutoReconnectSerialComms.h"
 #include "comms/SerialCommsThread.h"
 #include "tests/support/NetworkSerialServer.h"
 
@@ -124,6 +128,29 @@ TEST(NetworkPortErrorTest, EachFailureToConnectSaysWhy)
     refuser.join();
     for (int fd : fillers)
         ::close(fd);
+    ::unsetenv("TOLVAREN_EXTRA_SERIAL_PORTS");
+}
+
+TEST(NetworkPortErrorTest, ClosingDuringAConnectionAttemptDoesNotWaitForTheServer)
+{
+    Listener silent(4);
+    const std::string url = "rfc2217://127.0.0.1:" + std::to_string(silent.Port());
+    ::setenv("TOLVAREN_EXTRA_SERIAL_PORTS", url.c_str(), 1);
+    SerialPortSettings settings;
+    settings.port = 300;
+    auto comms = std::make_unique<AutoReconnectSerialComms>(nullptr, settings);
+    // The kernel has completed the connection: the attempt now waits for the Telnet answer,
+    // which this server never gives.
+    pollfd pending = {silent.Fd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&pending, 1, 10000), 1);
+
+    const auto start = std::chrono::steady_clock::now();
+    comms.reset();
+    // Waiting out the server would take the whole negotiation bound.
+    const auto waitedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - start)
+                              .count();
+    EXPECT_LT(waitedMs, SerialCommsThread::networkTimeoutMs / 2);
     ::unsetenv("TOLVAREN_EXTRA_SERIAL_PORTS");
 }
 
