@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -95,17 +96,19 @@ int Connect(const NetworkPortAddress& address, Clock::time_point deadline,
     std::memset(&hints, 0, sizeof hints);
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
+    addrinfo* list = nullptr;
     const int rc =
-        ::getaddrinfo(address.host.c_str(), std::to_string(address.port).c_str(), &hints, &found);
+        ::getaddrinfo(address.host.c_str(), std::to_string(address.port).c_str(), &hints, &list);
     if (rc == EAI_SYSTEM)
         Fail(ReasonOf(errno), errno);
     if (rc != 0)
         Fail("unknown host", 0);
+    // Freed however the attempt ends: a wait below throws when abandoned.
+    const std::unique_ptr<addrinfo, void (*)(addrinfo*)> found(list, ::freeaddrinfo);
 
     int lastError = ETIMEDOUT;
     int fd = -1;
-    for (addrinfo* a = found; a && fd < 0; a = a->ai_next) {
+    for (addrinfo* a = found.get(); a && fd < 0; a = a->ai_next) {
         fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
         if (fd < 0) {
             lastError = errno;
@@ -115,7 +118,14 @@ int Connect(const NetworkPortAddress& address, Clock::time_point deadline,
         if (::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
             error = errno;
             if (error == EINPROGRESS) {
-                if (!WaitFor(fd, POLLOUT, deadline, abandoned)) {
+                bool connected = false;
+                try {
+                    connected = WaitFor(fd, POLLOUT, deadline, abandoned);
+                } catch (...) {
+                    ::close(fd);
+                    throw;
+                }
+                if (!connected) {
                     error = ETIMEDOUT;
                 } else {
                     socklen_t length = sizeof error;
@@ -130,7 +140,6 @@ int Connect(const NetworkPortAddress& address, Clock::time_point deadline,
             fd = -1;
         }
     }
-    ::freeaddrinfo(found);
     if (fd < 0)
         Fail(ReasonOf(lastError), lastError);
 

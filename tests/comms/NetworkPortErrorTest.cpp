@@ -139,8 +139,8 @@ TEST(NetworkPortErrorTest, ClosingDuringAConnectionAttemptDoesNotWaitForTheServe
     SerialPortSettings settings;
     settings.port = 300;
     auto comms = std::make_unique<AutoReconnectSerialComms>(nullptr, settings);
-    // The kernel has completed the connection: the attempt now waits for the Telnet answer,
-    // which this server never gives.
+    // The connection has reached the server: the attempt is under way, and this server never
+    // answers it.
     pollfd pending = {silent.Fd(), POLLIN, 0};
     ASSERT_EQ(::poll(&pending, 1, 10000), 1);
 
